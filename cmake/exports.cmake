@@ -1,12 +1,13 @@
 # Reads the one export list and derives the Linux version script and the
-# Windows module definition from it.
-#   TARSEL_EXPORT_NAMES   every exported name
+# Windows module definition from it. Names in the pending file are not built
+# yet: the module definition leaves them out (the version script may name
+# symbols that do not exist).
 #   TARSEL_VERSION_SCRIPT path of the generated version script
 #   TARSEL_MODULE_DEF     path of the generated module definition
-function(tarsel_read_export_list list_file)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+function(tarsel_read_export_list list_file pending_file)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file} ${pending_file})
   file(STRINGS ${list_file} lines)
-  set(names "")
+  file(STRINGS ${pending_file} pending REGEX "^[A-Za-z0-9_]+$")
   set(version "{\n  global:\n")
   set(def "LIBRARY tarsel\nEXPORTS\n")
   foreach(line IN LISTS lines)
@@ -16,15 +17,17 @@ function(tarsel_read_export_list list_file)
     endif()
     if(line MATCHES "^([A-Za-z0-9_]+)[ \t]*=[ \t]*([A-Za-z0-9_]+)$")
       set(name ${CMAKE_MATCH_1})
-      string(APPEND def "  ${CMAKE_MATCH_1}=${CMAKE_MATCH_2}\n")
+      set(def_line "  ${CMAKE_MATCH_1}=${CMAKE_MATCH_2}\n")
     elseif(line MATCHES "^[A-Za-z0-9_]+$")
       set(name ${line})
-      string(APPEND def "  ${line}\n")
+      set(def_line "  ${line}\n")
     else()
       message(FATAL_ERROR "bad line in ${list_file}: ${line}")
     endif()
-    list(APPEND names ${name})
     string(APPEND version "    ${name};\n")
+    if(NOT name IN_LIST pending)
+      string(APPEND def "${def_line}")
+    endif()
   endforeach()
   string(APPEND version "  local:\n    *;\n};\n")
   set(version_file ${CMAKE_BINARY_DIR}/tarsel.version)
@@ -33,7 +36,6 @@ function(tarsel_read_export_list list_file)
   file(WRITE ${def_file}.tmp "${def}")
   configure_file(${version_file}.tmp ${version_file} COPYONLY)
   configure_file(${def_file}.tmp ${def_file} COPYONLY)
-  set(TARSEL_EXPORT_NAMES ${names} PARENT_SCOPE)
   set(TARSEL_VERSION_SCRIPT ${version_file} PARENT_SCOPE)
   set(TARSEL_MODULE_DEF ${def_file} PARENT_SCOPE)
 endfunction()
