@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs the tarsel tool on sample media
-# made here.
+# Installs the dependencies, builds, and runs the tarsel tool on its built-in
+# sample media: a clip it writes with the library's own FFV1 writer and then
+# reads back (information, every picture, one picture by index as a bitmap).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
-bash scripts/build.sh build -DTARSEL_TESTS=OFF -DTARSEL_BENCH=OFF
-mkdir -p build/demo
-sample=build/demo/sample.mp4
-[[ -s $sample ]] || ffmpeg -nostdin -hide_banner -loglevel error -y \
-  -f lavfi -i testsrc2=size=320x240:rate=25 -t 10 -c:v libx264 -pix_fmt yuv420p "$sample"
-./build/tools/tarsel info "$sample"
+bash scripts/build.sh build-demo -DTARSEL_TESTS=OFF -DTARSEL_BENCH=OFF
+mkdir -p build-demo/sample
+./build-demo/tools/tarsel demo build-demo/sample
