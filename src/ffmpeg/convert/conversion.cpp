@@ -1,0 +1,105 @@
+#include "ffmpeg/convert/conversion.h"
+
+#include <cstring>
+#include <new>
+
+namespace tarsel {
+
+namespace {
+
+// Reads past the end of a source row stay within this many bytes; the rows read
+// straight from the caller are followed by at least this many of its bytes in
+// every plane.
+constexpr std::size_t kReadSlack = 256;
+
+AvBufferPtr AllocateZeroed(std::size_t size) {
+  AvBufferPtr buffer(static_cast<uint8_t*>(av_mallocz(size)));
+  if (!buffer) throw std::bad_alloc();
+  return buffer;
+}
+
+// Even (so that chroma rows split cleanly) and short of the last row, with
+// enough of the caller's bytes after it in every plane.
+int DirectSourceRows(const PictureLayout& source) {
+  int rows = (source.height - 1) & ~1;
+  for (; rows > 0; rows -= 2) {
+    bool roomy = true;
+    for (int plane = 0; plane < source.planeCount; ++plane) {
+      const int after = source.rows[plane] - source.FirstPlaneRow(plane, rows);
+      if (static_cast<std::size_t>(after) * source.pitch[plane] < kReadSlack) roomy = false;
+    }
+    if (roomy) break;
+  }
+  return rows;
+}
+
+PictureLayout TailLayout(const PictureLayout& source, int firstRow) {
+  PictureLayout tail = source;
+  std::size_t offset = 0;
+  for (int plane = 0; plane < source.planeCount; ++plane) {
+    tail.rows[plane] = source.rows[plane] - source.FirstPlaneRow(plane, firstRow);
+    tail.offset[plane] = offset;
+    offset += static_cast<std::size_t>(tail.rows[plane]) * tail.pitch[plane];
+  }
+  tail.size = offset;
+  return tail;
+}
+
+}  // namespace
+
+bool Conversion::Open(AVPixelFormat sourceFormat, AVPixelFormat destinationFormat, int width,
+                      int height) {
+  if (!PictureLayout::Packed(sourceFormat, width, height, source_) ||
+      !PictureLayout::Packed(destinationFormat, width, height, destination_))
+    return false;
+  scaler_.reset(sws_getContext(width, height, sourceFormat, width, height, destinationFormat,
+                               SWS_BICUBIC, nullptr, nullptr, nullptr));
+  if (!scaler_) return false;
+  padded_ = destination_.Padded();
+  directRows_ = DirectSourceRows(source_);
+  tail_ = TailLayout(source_, directRows_);
+  directDestination_ = destination_.PitchesAligned();
+  tailBuffer_ = AllocateZeroed(tail_.size + kSpareBytes);
+  paddedBuffer_ = AllocateZeroed(padded_.size + kSpareBytes);
+  return true;
+}
+
+void Conversion::CopySourceTail(const uint8_t* source) {
+  for (int plane = 0; plane < source_.planeCount; ++plane) {
+    const std::size_t firstRow = source_.FirstPlaneRow(plane, directRows_);
+    std::memcpy(tailBuffer_.get() + tail_.offset[plane],
+                source + source_.offset[plane] + firstRow * source_.pitch[plane],
+                static_cast<std::size_t>(tail_.rows[plane]) * tail_.pitch[plane]);
+  }
+}
+
+bool Conversion::Convert(const uint8_t* source, uint8_t* destination) {
+  if (!scaler_ || !source || !destination) return false;
+  uint8_t* padded[kMaxPlanes];
+  padded_.Planes(paddedBuffer_.get(), padded);
+
+  int directRowsWritten = 0;
+  if (directRows_ > 0) {
+    const uint8_t* sourcePlanes[kMaxPlanes];
+    source_.Planes(source, sourcePlanes);
+    uint8_t* direct[kMaxPlanes];
+    destination_.Planes(destination, direct);
+    directRowsWritten = sws_scale(scaler_.get(), sourcePlanes, source_.pitch, 0, directRows_,
+                                  directDestination_ ? direct : padded,
+                                  directDestination_ ? destination_.pitch : padded_.pitch);
+    if (directRowsWritten < 0) return false;
+  }
+
+  CopySourceTail(source);
+  const uint8_t* tailPlanes[kMaxPlanes];
+  tail_.Planes(tailBuffer_.get(), tailPlanes);
+  const int tailRowsWritten = sws_scale(scaler_.get(), tailPlanes, tail_.pitch, directRows_,
+                                        source_.height - directRows_, padded, padded_.pitch);
+  // Every row must have come out, or the caller would get a partly old picture.
+  if (tailRowsWritten < 0 || directRowsWritten + tailRowsWritten != source_.height) return false;
+  CopyRows(padded_, paddedBuffer_.get(), destination_, destination,
+           directDestination_ ? directRowsWritten : 0);
+  return true;
+}
+
+}  // namespace tarsel
