@@ -56,5 +56,15 @@ if ! "$wine" wineboot </dev/null >/dev/null 2>&1; then
 fi
 
 echo "== Windows: tests under $("$wine" --version)"
-ctest --test-dir "$build" --output-on-failure -j"$jobs"
+status=0
+ctest --test-dir "$build" --output-on-failure -j"$jobs" || status=$?
+
+# ctest names skipped tests without GoogleTest's reason; the log has it.
+log=$build/Testing/Temporary/LastTest.log
+if [[ -f $log ]] && grep -q ': Skipped$' "$log"; then
+  echo "== Windows: skipped tests and why"
+  awk '/: Skipped$/ {getline reason; pending = reason; next}
+       /^\[  SKIPPED \]/ && pending != "" {print "  " $4 ": " pending; pending = ""}' "$log"
+fi
+((status == 0)) || { echo "== Windows: tests failed" >&2; exit "$status"; }
 echo "== Windows: all tests passed"
