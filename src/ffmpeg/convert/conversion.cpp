@@ -1,7 +1,12 @@
 #include "ffmpeg/convert/conversion.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+
+extern "C" {
+#include <libavutil/common.h>
+}
 
 namespace tarsel {
 
@@ -18,9 +23,17 @@ AvBufferPtr AllocateZeroed(std::size_t size) {
   return buffer;
 }
 
+// libswscale's BGR24-to-YUV420P shortcut converts the last two rows of every
+// call with other arithmetic than the rows above, so that conversion must see
+// the whole picture in one call.
+bool NeedsWholePicture(AVPixelFormat source, AVPixelFormat destination) {
+  return source == AV_PIX_FMT_BGR24 && destination == AV_PIX_FMT_YUV420P;
+}
+
 // Even (so that chroma rows split cleanly) and short of the last row, with
 // enough of the caller's bytes after it in every plane.
-int DirectSourceRows(const PictureLayout& source) {
+int DirectSourceRows(const PictureLayout& source, AVPixelFormat destination) {
+  if (NeedsWholePicture(source.format, destination)) return 0;
   int rows = (source.height - 1) & ~1;
   for (; rows > 0; rows -= 2) {
     bool roomy = true;
@@ -39,7 +52,8 @@ PictureLayout TailLayout(const PictureLayout& source, int firstRow) {
   for (int plane = 0; plane < source.planeCount; ++plane) {
     tail.rows[plane] = source.rows[plane] - source.FirstPlaneRow(plane, firstRow);
     tail.offset[plane] = offset;
-    offset += static_cast<std::size_t>(tail.rows[plane]) * tail.pitch[plane];
+    offset += FFALIGN(static_cast<std::size_t>(tail.rows[plane]) * tail.pitch[plane],
+                      static_cast<std::size_t>(kRowAlignment));
   }
   tail.size = offset;
   return tail;
@@ -52,11 +66,13 @@ bool Conversion::Open(AVPixelFormat sourceFormat, AVPixelFormat destinationForma
   if (!PictureLayout::Packed(sourceFormat, width, height, source_) ||
       !PictureLayout::Packed(destinationFormat, width, height, destination_))
     return false;
+  copyOnly_ = sourceFormat == destinationFormat;
+  if (copyOnly_) return true;
   scaler_.reset(sws_getContext(width, height, sourceFormat, width, height, destinationFormat,
                                SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!scaler_) return false;
   padded_ = destination_.Padded();
-  directRows_ = DirectSourceRows(source_);
+  directRows_ = DirectSourceRows(source_, destinationFormat);
   tail_ = TailLayout(source_, directRows_);
   directDestination_ = destination_.PitchesAligned();
   tailBuffer_ = AllocateZeroed(tail_.size + kSpareBytes);
@@ -74,7 +90,20 @@ void Conversion::CopySourceTail(const uint8_t* source) {
 }
 
 bool Conversion::Convert(const uint8_t* source, uint8_t* destination) {
-  if (!scaler_ || !source || !destination) return false;
+  if (!source || !destination) return false;
+  if (copyOnly_) {
+    std::memcpy(destination, source, source_.size);
+    return true;
+  }
+  if (!Scale(source, destination)) return false;
+  CompleteLastChromaRow(source, destination);
+  return true;
+}
+
+bool Conversion::Scale(const uint8_t* source, uint8_t* destination) {
+  if (!scaler_) return false;
+  const bool direct =
+      directDestination_ && reinterpret_cast<uintptr_t>(destination) % kRowAlignment == 0;
   uint8_t* padded[kMaxPlanes];
   padded_.Planes(paddedBuffer_.get(), padded);
 
@@ -82,11 +111,11 @@ bool Conversion::Convert(const uint8_t* source, uint8_t* destination) {
   if (directRows_ > 0) {
     const uint8_t* sourcePlanes[kMaxPlanes];
     source_.Planes(source, sourcePlanes);
-    uint8_t* direct[kMaxPlanes];
-    destination_.Planes(destination, direct);
-    directRowsWritten = sws_scale(scaler_.get(), sourcePlanes, source_.pitch, 0, directRows_,
-                                  directDestination_ ? direct : padded,
-                                  directDestination_ ? destination_.pitch : padded_.pitch);
+    uint8_t* caller[kMaxPlanes];
+    destination_.Planes(destination, caller);
+    directRowsWritten =
+        sws_scale(scaler_.get(), sourcePlanes, source_.pitch, 0, directRows_,
+                  direct ? caller : padded, direct ? destination_.pitch : padded_.pitch);
     if (directRowsWritten < 0) return false;
   }
 
@@ -97,9 +126,25 @@ bool Conversion::Convert(const uint8_t* source, uint8_t* destination) {
                                         source_.height - directRows_, padded, padded_.pitch);
   // Every row must have come out, or the caller would get a partly old picture.
   if (tailRowsWritten < 0 || directRowsWritten + tailRowsWritten != source_.height) return false;
-  CopyRows(padded_, paddedBuffer_.get(), destination_, destination,
-           directDestination_ ? directRowsWritten : 0);
+  CopyRows(padded_, paddedBuffer_.get(), destination_, destination, direct ? directRowsWritten : 0);
   return true;
+}
+
+// The chroma of YUV420P's last row pair is the average of the pair's YUYV
+// chroma; with an odd height the last pair has one row, whose chroma it takes.
+void Conversion::CompleteLastChromaRow(const uint8_t* source, uint8_t* destination) const {
+  if (source_.format != AV_PIX_FMT_YUYV422 || destination_.format != AV_PIX_FMT_YUV420P ||
+      source_.height % 2 == 0)
+    return;
+  const uint8_t* lastRow =
+      source + source_.offset[0] + static_cast<std::size_t>(source_.height - 1) * source_.pitch[0];
+  const std::size_t chromaRow = destination_.rows[1] - 1;
+  uint8_t* u = destination + destination_.offset[1] + chromaRow * destination_.pitch[1];
+  uint8_t* v = destination + destination_.offset[2] + chromaRow * destination_.pitch[2];
+  for (int i = 0; i < destination_.pitch[1]; ++i) {
+    u[i] = lastRow[4 * i + 1];
+    v[i] = lastRow[4 * i + 3];
+  }
 }
 
 }  // namespace tarsel

@@ -10,8 +10,15 @@
 // from an internal copy with spare bytes after it. Those last rows always land in
 // an internal padded picture and are copied out; the rows above them are written
 // straight into the caller's destination when its pitches are multiples of 64
-// bytes, and go through the internal picture otherwise. The result is
-// byte-for-byte what libswscale gives on padded buffers.
+// bytes and it starts on a 64-byte boundary (libswscale's vector code stores
+// some planes with aligned writes), and go through the internal picture
+// otherwise. The result is byte-for-byte what libswscale gives on padded buffers.
+//
+// Where libswscale's shortcuts fall short even on padded buffers, the
+// conversion mends them: a picture converted to its own layout is copied (the
+// shortcut skips bytes of NV12 chroma rows and of odd-width YUYV rows), and
+// YUYV to YUV420P at an odd height gets the last chroma row that the shortcut
+// never writes.
 #pragma once
 
 #include <cstdint>
@@ -32,14 +39,17 @@ class Conversion {
 
  private:
   void CopySourceTail(const uint8_t* source);
+  bool Scale(const uint8_t* source, uint8_t* destination);
+  void CompleteLastChromaRow(const uint8_t* source, uint8_t* destination) const;
 
   ScalerPtr scaler_;
   PictureLayout source_;
   PictureLayout destination_;
-  PictureLayout padded_;  // the destination with padded rows
-  PictureLayout tail_;    // the source's rows from directRows_ on, planes back to back
-  int directRows_ = 0;    // source rows read straight from the caller's buffer
-  bool directDestination_ = false;
+  PictureLayout padded_;            // the destination with padded rows
+  PictureLayout tail_;              // the source's rows from directRows_ on, planes back to back
+  int directRows_ = 0;              // source rows read straight from the caller's buffer
+  bool directDestination_ = false;  // the caller's pitches allow writing straight into it
+  bool copyOnly_ = false;           // the same layout on both sides
   AvBufferPtr tailBuffer_;
   AvBufferPtr paddedBuffer_;
 };

@@ -2,6 +2,10 @@
 
 #include <climits>
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
 #include "common/boundary.h"
 
 namespace tarsel {
@@ -31,9 +35,12 @@ AVPixelFormat FormatOfCode(uint32_t code) {
   }
 }
 
-// Picture sizes are counted in int by FFmpeg; four bytes a pixel is the widest layout.
-bool FitsInt(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height * 4 <= INT_MAX;
+// Picture sizes are counted in int by FFmpeg (four bytes a pixel is the widest
+// layout), and its image helpers refuse pictures beyond their own limit.
+bool SizeFits(int32_t width, int32_t height) {
+  return static_cast<int64_t>(width) * height * 4 <= INT_MAX &&
+         av_image_check_size(static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                             nullptr) >= 0;
 }
 
 std::unique_ptr<Conversion> MakeConversion(AVPixelFormat source, AVPixelFormat destination,
@@ -54,7 +61,7 @@ void PixConverter::Open(uint32_t sourceType, uint32_t destinationType, int32_t w
   width_ = width;
   height_ = height;
   if (!HasSize()) return;
-  if (!FitsInt(width, height)) throw Message(kTooLarge);
+  if (!SizeFits(width, height)) throw Message(kTooLarge);
   conversion_ = MakeConversion(sourceFormat_, destinationFormat_, width, height);
 }
 

@@ -13,8 +13,7 @@ namespace tarsel {
 class PixConverter {
  public:
   static constexpr char kInvalidFormat[] = "pixel format type is not valid";
-  static constexpr char kTooLarge[] =
-      "picture size is too large: width x height x 4 must stay below 2147483648 bytes";
+  static constexpr char kTooLarge[] = "picture size is too large";
   static constexpr char kUnknownInit[] = "Unknown exception in PixConverter_Init";
 
   // The three fixed conversions of the NV12 exports.
