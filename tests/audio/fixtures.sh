@@ -38,3 +38,13 @@ fixture audio_8ch8k.aac '$FF -f lavfi -i "sine=frequency=500:sample_rate=8000:du
 for probed in audio_stereo44.m4a audio_mono48.m4a audio_6ch.m4a audio_s16.wav audio_stereo.mp3 audio_6ch.wv audio_start.ts; do
   fixture "$probed.probe" "ffprobe -v error -select_streams a:0 -show_entries stream=channels,sample_rate,duration,codec_long_name,start_time:packet=pts_time -read_intervals %+#1 -of default=nw=1 \"\$FIXTURES/$probed\" >\"\$OUT\""
 done
+# Many channels without a declared layout, as 24-bit and float samples, so they
+# go through the converter: 10 channels have no default layout in FFmpeg, 16
+# have one beyond the low 16 bits of the mask.
+TONES10='aevalsrc=0.2*sin(2*PI*100*t)|0.2*sin(2*PI*200*t)|0.2*sin(2*PI*300*t)|0.2*sin(2*PI*400*t)|0.2*sin(2*PI*500*t)|0.2*sin(2*PI*600*t)|0.2*sin(2*PI*700*t)|0.2*sin(2*PI*800*t)|0.2*sin(2*PI*900*t)|0.2*sin(2*PI*1000*t):s=22050:d=0.3'
+TONES16=${TONES10%%:s=*}'|0.2*sin(2*PI*1100*t)|0.2*sin(2*PI*1200*t)|0.2*sin(2*PI*1300*t)|0.2*sin(2*PI*1400*t)|0.2*sin(2*PI*1500*t)|0.2*sin(2*PI*1600*t):s=22050:d=0.3'
+export TONES10 TONES16
+fixture audio_10ch.wav '$FF -f lavfi -i "$TONES10" -c:a pcm_s24le "$OUT"'
+fixture audio_10ch.wav.s16 '$FF -i "$FIXTURES/audio_10ch.wav" -f s16le "$OUT"'
+fixture audio_16ch.wav '$FF -f lavfi -i "$TONES16" -c:a pcm_f32le "$OUT"'
+fixture audio_16ch.wav.s16 '$FF -i "$FIXTURES/audio_16ch.wav" -f s16le "$OUT"'
