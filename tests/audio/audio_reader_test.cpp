@@ -211,27 +211,35 @@ TEST(AudioReader, DecodedSamplesMatchTheFfmpegTool) {
   }
 }
 
-// 6-channel WavPack frames hold 24000 samples, 288000 bytes as 16-bit: each
-// is handed out over two calls, never past the buffer, with nothing lost.
+// Frames larger than the buffer are handed out over several blocks, never
+// past the buffer, with nothing lost: 6-channel WavPack frames of 24000
+// samples (288000 bytes as 16-bit, converted from planar) and 16-bit packets
+// of 30000 samples (360000 bytes, copied as they are).
 TEST(AudioReader, FramesLargerThanTheBufferComeOverSeveralBlocks) {
-  Reader reader("audio_6ch.wv");
-  const Decoded decoded = ReadAll(reader.handle);
-  EXPECT_TRUE(decoded.guardIntact);
-  const std::vector<int16_t> expected = ReadPcm(FixturePath("audio_6ch.wv.s16"));
-  ASSERT_EQ(decoded.pcm.size(), expected.size());
-  EXPECT_EQ(Compare(decoded.pcm, expected).maxAbs, 0);
-  // 24000 samples a frame: 16005 fit one block (192060 bytes), 7995 follow.
-  ASSERT_GE(decoded.blocks.size(), 4u);
-  EXPECT_EQ(decoded.blocks[0].samples, 16005);
-  EXPECT_EQ(decoded.blocks[0].bytes, 192060);
-  EXPECT_EQ(decoded.blocks[0].time, 0.0);
-  EXPECT_EQ(decoded.blocks[1].samples, 7995);
-  EXPECT_NEAR(decoded.blocks[1].time, 16005.0 / 48000.0, 1e-9);
-  EXPECT_EQ(decoded.blocks[2].samples, 16005);
-  EXPECT_NEAR(decoded.blocks[2].time, 0.5, 1e-9);
-  for (const Block& block : decoded.blocks) {
-    EXPECT_LE(block.bytes, kBufferSize);
-    EXPECT_EQ(block.bytes, block.samples * 12);
+  struct Case {
+    const char* name;
+    int frameSamples;
+  } cases[] = {{"audio_6ch.wv", 24000}, {"audio_6ch_s16_big.mkv", 30000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reader reader(c.name);
+    const Decoded decoded = ReadAll(reader.handle);
+    EXPECT_TRUE(decoded.guardIntact);
+    const std::vector<int16_t> expected = ReadPcm(FixturePath(std::string(c.name) + ".s16"));
+    ASSERT_EQ(decoded.pcm.size(), expected.size());
+    EXPECT_EQ(Compare(decoded.pcm, expected).maxAbs, 0);
+    // 16005 samples fit one block (192060 bytes); the rest of the frame follows.
+    ASSERT_GE(decoded.blocks.size(), 3u);
+    EXPECT_EQ(decoded.blocks[0].samples, 16005);
+    EXPECT_EQ(decoded.blocks[0].bytes, 192060);
+    EXPECT_EQ(decoded.blocks[0].time, 0.0);
+    EXPECT_EQ(decoded.blocks[1].samples, c.frameSamples - 16005);
+    EXPECT_NEAR(decoded.blocks[1].time, 16005.0 / 48000.0, 1e-9);
+    EXPECT_NEAR(decoded.blocks[2].time, c.frameSamples / 48000.0, 1e-9);
+    for (const Block& block : decoded.blocks) {
+      EXPECT_LE(block.bytes, kBufferSize);
+      EXPECT_EQ(block.bytes, block.samples * 12);
+    }
   }
 }
 

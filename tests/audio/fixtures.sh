@@ -48,3 +48,7 @@ fixture audio_10ch.wav '$FF -f lavfi -i "$TONES10" -c:a pcm_s24le "$OUT"'
 fixture audio_10ch.wav.s16 '$FF -i "$FIXTURES/audio_10ch.wav" -f s16le "$OUT"'
 fixture audio_16ch.wav '$FF -f lavfi -i "$TONES16" -c:a pcm_f32le "$OUT"'
 fixture audio_16ch.wav.s16 '$FF -i "$FIXTURES/audio_16ch.wav" -f s16le "$OUT"'
+# Interleaved 16-bit samples in packets of 30000 samples of 6 channels (360000
+# bytes), copied out without conversion over several blocks.
+fixture audio_6ch_s16_big.mkv '$FF -f lavfi -i "aevalsrc=0.3*sin(2*PI*200*t)|0.3*sin(2*PI*300*t)|0.3*sin(2*PI*400*t)|0.3*sin(2*PI*50*t)|0.3*sin(2*PI*600*t)|0.3*sin(2*PI*700*t):s=48000:d=0.7:c=5.1:n=30000" -c:a pcm_s16le "$OUT"'
+fixture audio_6ch_s16_big.mkv.s16 '$FF -i "$FIXTURES/audio_6ch_s16_big.mkv" -f s16le "$OUT"'

@@ -16,7 +16,7 @@ extern "C" TARSEL_EXPORT int TARSEL_CALL AUDIO_Init(void** handle, const char* p
   return tarsel::CreateObject<AudioReader>(handle, errorText, kUnknownInit, path, streamIndex);
 }
 
-extern "C" TARSEL_EXPORT int TARSEL_CALL AUDIO_GetAudioInfo(void* handle, int32_t* hasAudio,
+extern "C" TARSEL_EXPORT int TARSEL_CALL AUDIO_GetAudioInfo(void* handle, int32_t* hasAudioOut,
                                                             int32_t* channels, int32_t* sampleRate,
                                                             int32_t* bufferSize, double* duration,
                                                             char* codecName, char* errorText) {
@@ -25,19 +25,13 @@ extern "C" TARSEL_EXPORT int TARSEL_CALL AUDIO_GetAudioInfo(void* handle, int32_
   return tarsel::GuardMessages(errorText, [&] {
     AudioReader& reader = tarsel::Live<AudioReader>(handle);
     AudioReader::Info info;
-    struct Publish {  // the values are written whether or not the reader has audio
-      AudioReader::Info& info;
-      int32_t *hasAudio, *channels, *sampleRate, *bufferSize;
-      double* duration;
-      ~Publish() {
-        if (hasAudio) *hasAudio = info.hasAudio;
-        if (channels) *channels = info.channels;
-        if (sampleRate) *sampleRate = info.sampleRate;
-        if (bufferSize) *bufferSize = info.bufferSize;
-        if (duration) *duration = info.duration;
-      }
-    } publish{info, hasAudio, channels, sampleRate, bufferSize, duration};
-    reader.GetAudioInfo(info, codecName);
+    const bool hasAudio = reader.GetAudioInfo(info, codecName);
+    if (hasAudioOut) *hasAudioOut = info.hasAudio;
+    if (channels) *channels = info.channels;
+    if (sampleRate) *sampleRate = info.sampleRate;
+    if (bufferSize) *bufferSize = info.bufferSize;
+    if (duration) *duration = info.duration;
+    if (!hasAudio) throw tarsel::Message(AudioReader::kNoAudio);
     return 0;
   });
 }

@@ -79,7 +79,7 @@ void AudioReader::SetUpConverter() {
   }
 }
 
-void AudioReader::GetAudioInfo(Info& info, char* codecName) {
+bool AudioReader::GetAudioInfo(Info& info, char* codecName) {
   info.hasAudio = hasAudio_;
   info.channels = channels_;
   info.sampleRate = sampleRate_;
@@ -87,7 +87,7 @@ void AudioReader::GetAudioInfo(Info& info, char* codecName) {
     info.channels = info.sampleRate = info.bufferSize = 0;
     info.duration = 0.0;
     WriteErrorText(codecName, "Unknown");
-    throw Message(kNoAudio);
+    return false;
   }
   WriteErrorText(codecName, decoder_->long_name ? decoder_->long_name : decoder_->name);
   const double tb = av_q2d(audioStream_->time_base);
@@ -103,6 +103,7 @@ void AudioReader::GetAudioInfo(Info& info, char* codecName) {
   }
   info.duration = durationSeconds_;
   info.bufferSize = kBufferCapacity;
+  return true;
 }
 
 bool AudioReader::DecodeBlock(Block& block) {
@@ -192,9 +193,9 @@ bool AudioReader::ConvertChunk(Block& block) {
     const int planes = planar ? channels_ : 1;
     const size_t offset = static_cast<size_t>(frameDelivered_) * av_get_bytes_per_sample(format) *
                           (planar ? 1 : channels_);
-    std::vector<const uint8_t*> in(planes);
-    for (int p = 0; p < planes; ++p) in[p] = frame.extended_data[p] + offset;
-    converted = converter_.Convert(sampleBuffer_.data(), count, in.data(), count);
+    inputPlanes_.resize(planes);
+    for (int p = 0; p < planes; ++p) inputPlanes_[p] = frame.extended_data[p] + offset;
+    converted = converter_.Convert(sampleBuffer_.data(), count, inputPlanes_.data(), count);
     if (converted <= 0) return false;
   }
   block.samples = converted;

@@ -38,8 +38,9 @@ class AudioReader {
   };
 
   void Open(const char* path, int32_t* streamIndex);
-  // Fills info and the decoder's name; settles the duration that jumps check.
-  void GetAudioInfo(Info& info, char* codecName);
+  // Fills info and the decoder's name and settles the duration that jumps
+  // check; false for a reader without an audio stream.
+  bool GetAudioInfo(Info& info, char* codecName);
   // Converts the next block into the sample buffer; false at the end of the
   // file or when nothing more can be decoded.
   bool DecodeBlock(Block& block);
@@ -67,6 +68,7 @@ class AudioReader {
   FramePtr decodedFrame_;
   SampleConverter converter_;
   std::vector<uint8_t> sampleBuffer_;
+  std::vector<const uint8_t*> inputPlanes_;
 
   int audioStreamIndex_ = -1;
   int32_t hasAudio_ = 0;
