@@ -125,6 +125,21 @@ TEST(LowLevelWriter, TheTimeArgumentChangesNothing) {
   EXPECT_EQ(a, ReadFile(second));
 }
 
+TEST(LowLevelWriter, OddSizesAreWritten) {
+  const std::string path = ScratchPath("ll_odd.mkv");
+  void* writer = nullptr;
+  ErrorText error;
+  ASSERT_EQ(LLWRITER_Init(&writer, path.c_str(), 63, 47, 25.0, error), 0) << error.text;
+  const std::vector<uint8_t> gray(63 * 47 * 3, 0x80);
+  EXPECT_EQ(LLWRITER_WriteFrame(writer, gray.data(), 63 * 3, 0.0, error), 0) << error.text;
+  EXPECT_EQ(LLWRITER_Clear(&writer), 0);
+  const DecodedFile file = DecodeFile(path);
+  EXPECT_EQ(file.width, 63);
+  EXPECT_EQ(file.height, 47);
+  ASSERT_EQ(file.pictures.size(), 1u);
+  EXPECT_LE(LargestDifference(file.pictures[0], gray), 1);
+}
+
 TEST(LowLevelWriter, ContainersWithoutFfv1AreRefusedByName) {
   struct Case {
     const char* name;

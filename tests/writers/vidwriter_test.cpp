@@ -148,6 +148,19 @@ TEST(TimedWriter, FormatNameOverridesTheExtensionAndMpeg4CarriesDivx) {
   EXPECT_EQ(file.pictures.size(), 1u);
 }
 
+TEST(TimedWriter, MpegProgramStreamsHoldMpeg1) {
+  const std::string path = ScratchPath("vid_default.mpg");
+  void* writer = Open(path);
+  ASSERT_NE(writer, nullptr);
+  const std::vector<uint8_t> gradient = Gradient();
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(FramesAddedAt(writer, gradient, i / 25.0), 1u);
+  EXPECT_EQ(VIDWRITER_Clear(&writer), 0);
+  const DecodedFile file = DecodeFile(path);
+  EXPECT_EQ(file.codec, "mpeg1video");
+  EXPECT_EQ(file.pictures.size(), 10u);
+  EXPECT_EQ(file.decodeErrors, 0);
+}
+
 TEST(TimedWriter, MatroskaAndMp4DefaultToH264) {
   for (const char* name : {"vid_default.mkv", "vid_default.mp4"}) {
     const std::string path = ScratchPath(name);
@@ -175,7 +188,6 @@ TEST(TimedWriter, AudioNeedsAnS16AacEncoder) {
 
 TEST(TimedWriter, BadOpenArgumentsGiveAMessageAndNoHandle) {
   const std::string path = ScratchPath("vid_bad.avi");
-  const std::string oddPath = ScratchPath("vid_odd.mp4");
   struct Case {
     const char* path;
     int width;
@@ -201,8 +213,6 @@ TEST(TimedWriter, BadOpenArgumentsGiveAMessageAndNoHandle) {
        "Could not find suitable output format"},
       {"vid_bad.xyzzy", kWidth, kHeight, "", 100000, 25, 12,
        "Could not find suitable output format"},
-      // libx264 needs even sizes for YUV420P.
-      {oddPath.c_str(), 63, 47, "", 100000, 25, 12, "could not open codec\n"},
       {"/nonexistent-folder/vid.avi", kWidth, kHeight, "", 100000, 25, 12,
        "No such file or directory"},
   };
@@ -217,6 +227,20 @@ TEST(TimedWriter, BadOpenArgumentsGiveAMessageAndNoHandle) {
     EXPECT_EQ(writer, nullptr);
   }
 }
+
+// libx264 needs even sizes for YUV420P. Its refusal leaks 166 bytes inside
+// libx264 itself, so the sanitizer build leaves this case out.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(TimedWriter, OddSizesFailWhereTheEncoderNeedsEvenOnes) {
+  void* writer = nullptr;
+  ErrorText error;
+  EXPECT_EQ(VIDWRITER_Init(&writer, ScratchPath("vid_odd.mp4").c_str(), 63, 47, 0, "", 100000, 25,
+                           12, error),
+            1);
+  EXPECT_STREQ(error.text, "could not open codec\n");
+  EXPECT_EQ(writer, nullptr);
+}
+#endif
 
 TEST(TimedWriter, RefusedPicturesLeaveTheWriterUsable) {
   const std::vector<uint8_t> gradient = Gradient();

@@ -29,6 +29,7 @@ constexpr char kNoFrameBuffer[] = "Could not allocate frameBuff";
 constexpr char kNoScaler[] = "Could not allocate pixel convert context";
 
 constexpr uint32_t kFfv1Tag = MKTAG('F', 'F', 'V', '1');
+constexpr int kFfv1Slices = 4;
 // The container may hold packets back up to 0.7 s to interleave them.
 constexpr int kMaxMuxDelay = 700000;
 
@@ -123,9 +124,29 @@ void LLWriter::CreateEncoder(AVCodecID codecId, int width, int height, AVRationa
   if (!codecContext_) throw Message(kNoCodecContext);
   stream_ = avformat_new_stream(formatContext_.get(), codec);
   if (!stream_) throw Message(kNoStream);
+  stream_->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  stream_->codecpar->codec_id = codecId;
+  stream_->codecpar->codec_tag = kFfv1Tag;
 
+  if (!OpenEncoder(codec, width, height, timeBase, kFfv1Slices)) {
+    if (codecId != AV_CODEC_ID_FFV1) throw Message(kCouldNotOpenCodec);
+    // FFV1 cannot cut every picture into 4 slices (odd heights, tiny pictures);
+    // it then chooses the slices itself.
+    codecContext_.reset(avcodec_alloc_context3(codec));
+    if (!codecContext_) throw Message(kNoCodecContext);
+    if (!OpenEncoder(codec, width, height, timeBase, 0)) throw Message(kCouldNotOpenCodec);
+  }
+  // Only the open encoder has its global header (FFV1 keeps its configuration
+  // there), so the stream is described from it now.
+  if (avcodec_parameters_from_context(stream_->codecpar, codecContext_.get()) < 0) {
+    throw std::bad_alloc();
+  }
+}
+
+bool LLWriter::OpenEncoder(const AVCodec* codec, int width, int height, AVRational timeBase,
+                           int ffv1Slices) {
   AVCodecContext* encoder = codecContext_.get();
-  encoder->codec_id = codecId;
+  encoder->codec_id = codec->id;
   encoder->codec_tag = kFfv1Tag;
   encoder->qmin = 3;
   encoder->width = width;
@@ -138,9 +159,9 @@ void LLWriter::CreateEncoder(AVCodecID codecId, int width, int height, AVRationa
   encoder->gop_size = 12;
   encoder->pix_fmt = encoderPixelFormat_;
   DictionaryPtr options;
-  if (codecId == AV_CODEC_ID_FFV1) {
+  if (codec->id == AV_CODEC_ID_FFV1) {
     AVDictionary* raw = nullptr;
-    ApplyFfv1Options(&raw);
+    ApplyFfv1Options(&raw, ffv1Slices);
     options.reset(raw);
   }
   // The stream keeps the rate asked for, even where the encoder had to round it.
@@ -151,19 +172,16 @@ void LLWriter::CreateEncoder(AVCodecID codecId, int width, int height, AVRationa
   AVDictionary* raw = options.release();
   const int opened = avcodec_open2(encoder, codec, &raw);
   options.reset(raw);
-  if (opened != 0) throw Message(kCouldNotOpenCodec);
-  // Only the open encoder has its global header (FFV1 keeps its configuration
-  // there), so the stream is described from it now.
-  if (avcodec_parameters_from_context(stream_->codecpar, encoder) < 0) throw std::bad_alloc();
+  return opened == 0;
 }
 
-void LLWriter::ApplyFfv1Options(AVDictionary** options) {
+void LLWriter::ApplyFfv1Options(AVDictionary** options, int slices) {
   AVCodecContext* encoder = codecContext_.get();
   encoder->gop_size = 1;
   if (av_dict_set(options, "level", "3", 0) < 0) throw Message(kDictionaryError);
   av_opt_set_int(encoder->priv_data, "coder", 0, 0);
   // FFV1 knows the slice count by the generic name only.
-  encoder->slices = 4;
+  encoder->slices = slices;
   // Slices are encoded in parallel on every core, as the ffmpeg tool does; the
   // file is the same as with one thread.
   encoder->thread_count = 0;

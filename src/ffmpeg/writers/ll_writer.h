@@ -32,7 +32,10 @@ class LLWriter {
 
  private:
   void CreateEncoder(AVCodecID codecId, int width, int height, AVRational timeBase);
-  void ApplyFfv1Options(AVDictionary** options);
+  // Configures and opens codecContext_; false when the encoder refuses.
+  bool OpenEncoder(const AVCodec* codec, int width, int height, AVRational timeBase,
+                   int ffv1Slices);
+  void ApplyFfv1Options(AVDictionary** options, int slices);
   EncodedStream Target() const;
 
   const AVOutputFormat* outputFormat_ = nullptr;
