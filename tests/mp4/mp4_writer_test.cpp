@@ -270,6 +270,40 @@ TEST_P(Mp4Family, MatroskaGetsTheParameterSetsAndTheTimes) {
   for (int i = 0; i < kFrames; ++i) EXPECT_EQ(container.videoPackets[i].pts, i * 40) << i;
 }
 
+// Containers without a header for the parameter sets get them in the stream.
+TEST_P(Mp4Family, OtherContainersPlayToo) {
+  for (const char* extension : {"h264", "ts", "avi", "nut"}) {
+    SCOPED_TRACE(extension);
+    if (family().name == std::string("muxer") && extension == std::string("h264")) continue;
+    const std::string path = Path(std::string("other.") + extension);
+    WriteStream(path, Stream("ip"), kFrames, true);
+    const mp4_test::Pictures pictures = mp4_test::DecodeVideo(path);
+    EXPECT_EQ(pictures.count, kFrames);
+    EXPECT_TRUE(pictures.yuv == ReadFile(FixturePath("mp4_ip_176x144.yuv")));
+  }
+}
+
+// A raw stream holds one stream only, so the muxer's header fails; its frames
+// are refused from then on and the file is left without a trailer.
+TEST(Mp4Muxer, HeaderFailureRefusesFramesWithoutHarm) {
+  const H264Units& units = Stream("ip");
+  void* muxer = nullptr;
+  ErrorText error;
+  ASSERT_EQ(MP4Muxer_Init(&muxer, ScratchPath("muxer_raw.h264").c_str(), kWidth, kHeight,
+                          kFrameRate, error),
+            0);
+  ASSERT_EQ(MP4Muxer_AddSPSPPS(muxer, units.sps.data(), int32_t(units.sps.size()), units.pps.data(),
+                               int32_t(units.pps.size()), error),
+            0);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(MP4Muxer_AddFrame(muxer, units.accessUnits[0].data(),
+                                int32_t(units.accessUnits[0].size()), error),
+              1);
+    EXPECT_STREQ(error.text, kCouldNotWrite);
+  }
+  EXPECT_EQ(MP4Muxer_Clear(&muxer), 0);
+}
+
 TEST_P(Mp4Family, ClearWithoutFramesFinishesAnyContainer) {
   const H264Units& units = Stream("ip");
   ASSERT_EQ(Open(Path("empty.mkv")), 0);  // Matroska cannot have a header yet

@@ -144,6 +144,7 @@ void MP4Writer::ConfigureVideo(const AVOutputFormat& format, uint32_t width, uin
   video.gop_size = kGopSize;
   video.pix_fmt = AV_PIX_FMT_YUV420P;
   if (format.flags & AVFMT_GLOBALHEADER) video.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  inBandParameterSets_ = !(format.flags & AVFMT_GLOBALHEADER);
 }
 
 void MP4Writer::ConfigureAudio() {
@@ -232,12 +233,15 @@ void MP4Writer::RefuseUnwritable(bool keyFrame) const {
 void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_t dts,
                       int64_t duration) {
   if (!WriteHeader()) throw Message(kCouldNotWrite);
+  if (keyFrame) data = WithParameterSets(data, length);
   AVPacket& packet = *packet_;
   packet.data = const_cast<uint8_t*>(data);  // read only; the muxer copies what it keeps
   packet.size = length;
   packet.stream_index = stream_->index;
   packet.flags = keyFrame ? AV_PKT_FLAG_KEY : 0;
   // Access units carry one time: decoding and presentation times are the same.
+  // Streams with B-frames therefore decode to the right pictures but are stamped
+  // in decoding order; only parsing the slices could tell their display times.
   packet.dts = dts;
   packet.pts = dts;
   packet.duration = duration;
@@ -251,6 +255,17 @@ void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_
   if (written != 0) throw Message(kCouldNotWrite);
   if (keyFrame) seenKeyFrame_ = true;
   lastDts_ = dts;
+}
+
+// Containers without a header for the parameter sets (a raw .h264 stream, for
+// one) carry them in the stream: each key frame is written behind them.
+const uint8_t* MP4Writer::WithParameterSets(const uint8_t* data, int32_t& length) {
+  const AVCodecContext& video = *codecContext_;
+  if (!inBandParameterSets_ || length > INT_MAX - video.extradata_size) return data;
+  keyFrame_.assign(video.extradata, video.extradata + video.extradata_size);
+  keyFrame_.insert(keyFrame_.end(), data, data + length);
+  length = static_cast<int32_t>(keyFrame_.size());
+  return keyFrame_.data();
 }
 
 // The header is written with the first frame, once the parameter sets are
