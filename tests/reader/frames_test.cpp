@@ -321,7 +321,7 @@ TEST(VideoFrames, StrideTooSmallIsRefused) {
   uint32_t index = 77;
   double time = -3, again = -3;
   ErrorText errorText;
-  for (int stride : {kW * 3 - 1, 0, -(kW * 3 - 1), INT32_MIN}) {
+  for (int stride : {kW * 3 - 1, 0, 1, -(kW * 3 - 1)}) {
     EXPECT_EQ(VIDEO_getNextFrame(reader.handle(), buffer.data(), stride, &index, &time, &again,
                                  errorText),
               1);
@@ -377,6 +377,17 @@ TEST(VideoFrames, OddWidthsAreExactAndStayInTheirRows) {
   }
 }
 
+namespace {
+double MeanDifference(const Picture& a, const Picture& b) {
+  double sum = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) sum += std::abs(a[k] - b[k]);
+  return sum / a.size();
+}
+}  // namespace
+
+// The second half of the clip is 176x144, delivered at the first half's size.
+// Scaled pictures are compared loosely (the tool's filter chain scales in two
+// steps), but each must be its own picture, not a stale or scrambled one.
 TEST(VideoFrames, SizeChangeMidStreamRebuildsTheConverter) {
   const auto expected = ReferencePictures("reader_sizechange.bgr", kW, kH);
   ASSERT_EQ(expected.size(), 20u);
@@ -387,10 +398,13 @@ TEST(VideoFrames, SizeChangeMidStreamRebuildsTheConverter) {
   for (int i = 0; i < 20; ++i) {
     const Delivery d = Next(reader.handle(), &picture, kW, kH);
     ASSERT_EQ(d.result, 0) << i;
-    int worst = 0;
-    for (std::size_t k = 0; k < picture.size(); ++k)
-      worst = std::max(worst, std::abs(picture[k] - expected[i][k]));
-    EXPECT_LE(worst, 2) << "picture " << i;
+    if (i < 10) {
+      EXPECT_EQ(picture, expected[i]) << i;
+      continue;
+    }
+    const double own = MeanDifference(picture, expected[i]);
+    EXPECT_LT(own, 4.0) << "picture " << i;
+    EXPECT_LT(own * 1.5, MeanDifference(picture, expected[i - 1])) << "picture " << i;
   }
 }
 

@@ -269,16 +269,16 @@ void VideoReader::Analyse() {
     }
     endTimestamp_ = std::max(endTimestamp_, lastEnd);
     // 7. Containers without count: the scan's count, when it saw the whole
-    // stream, else the estimate from the duration.
+    // stream, else the estimate from the duration. The rate stays the
+    // container's when it was trusted, else the measured one; a measured
+    // stream's packet durations come from the same doubtful claim.
     if (streamDuration <= 0 && stream.nb_frames == 0) {
-      endTimestamp_ =
-          highest - startTime_ + (highestDuration > 0 ? highestDuration : ticksPerFrame_);
+      const bool lastDurationKnown = highestDuration > 0 && !measure;
+      endTimestamp_ = highest - startTime_ + (lastDurationKnown ? highestDuration : ticksPerFrame_);
       if (wholeStream) frameCount_ = LowBits(count);
-      if (measure && endTimestamp_ > 0) frameRate_ = count / (timeBase * endTimestamp_);
     } else if (streamDuration > 0 && stream.nb_frames == 0 && frameCount_ <= 2) {
       endTimestamp_ = streamDuration;
       frameCount_ = LowBits(wholeStream ? count : estimate);
-      if (wholeStream && measure) frameRate_ = count / (timeBase * endTimestamp_);
     }
   }
   if (!SeekToStart()) throw Message(kNotRewound);
