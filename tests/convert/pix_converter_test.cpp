@@ -212,3 +212,12 @@ TEST(ConverterNV12, ConversionsProduceTheirPictures) {
     EXPECT_EQ(ConverterNV12_Clear(&converter), 0);
   }
 }
+
+// A 1280x720 BGR24 picture fills whole pages exactly, as page-aligned picture
+// buffers do: converting it must not read or write past its end.
+TEST(PixConverter, HdPicturesConvertExactly) {
+  for (const auto& codes : std::vector<std::pair<int, int>>{{1, 3}, {3, 1}, {2, 3}, {1, 7}}) {
+    ExpectSameAsLibswscale(codes.first, codes.second, 1280, 720);
+    ExpectSameAsLibswscale(codes.first, codes.second, 1280, 720, 16);
+  }
+}
