@@ -108,9 +108,9 @@ void LLWriter::Open(const char* path, int width, int height, double frameRate) {
   WriteHeader(formatContext_.get());
   headerWritten_ = true;
 
-  needsConversion_ = sourcePixelFormat_ != encoderPixelFormat_;
   frame_ = AllocatePicture(encoderPixelFormat_, width, height, kNoFrame, kNoFrameBuffer);
-  // The conversion doubles as the row copy when the formats agree, so it is always made.
+  // BGR24 pictures always need converting for FFV1 (the table gives YUV420P); were
+  // the formats equal, the conversion would be a plain copy.
   converter_.AllocateSource(width, height, kNoFrame, kNoFrameBuffer);
   converter_.CreateScaler(encoderPixelFormat_, kNoScaler);
   packet_.reset(av_packet_alloc());

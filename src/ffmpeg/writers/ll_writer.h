@@ -47,7 +47,6 @@ class LLWriter {
   PacketPtr packet_;
   AVPixelFormat sourcePixelFormat_ = AV_PIX_FMT_BGR24;
   AVPixelFormat encoderPixelFormat_ = AV_PIX_FMT_YUV420P;
-  bool needsConversion_ = false;
   bool headerWritten_ = false;
   DrainCount written_;
   // Frames are timed by their order alone: one tick of the encoder's time base each.
