@@ -34,6 +34,7 @@ struct Reader {
     ErrorText error;
     int32_t index = -7;
     EXPECT_EQ(AUDIO_Init(&handle, FixturePath(fixture).c_str(), &index, error), 0) << error.text;
+    EXPECT_TRUE(error.AllZero());
     EXPECT_GE(index, 0);
   }
   ~Reader() { AUDIO_Clear(&handle); }
@@ -146,6 +147,11 @@ TEST(AudioReader, FailedOpensReportTheCauseAndLeaveTheHandle) {
     EXPECT_EQ(handle, reinterpret_cast<void*>(0x1234));
     EXPECT_EQ(index, c.streamIndex) << c.path;
   }
+  void* handle = nullptr;
+  ErrorText error;
+  EXPECT_EQ(AUDIO_Init(&handle, nullptr, nullptr, error), 1);
+  EXPECT_STREQ(error.text, "Invalid argument");
+  EXPECT_EQ(handle, nullptr);
 }
 
 TEST(AudioReader, InformationMatchesFfprobe) {
@@ -355,4 +361,22 @@ TEST(AudioReader, ATruncatedStreamEndsCleanly) {
   EXPECT_GT(decoded.blocks.size(), 20u);
   const std::vector<int16_t> expected = ReadPcm(FixturePath("audio_stereo44.aac.s16"));
   EXPECT_LE(Compare(decoded.pcm, expected).maxAbs, 1);
+}
+
+// A rate change mid-stream converts nothing but the sample format: every
+// decoded sample is delivered.
+TEST(AudioReader, AStreamChangingItsRateLosesNothing) {
+  const size_t first =
+      audio_test::SplitAdts(tarsel_test::ReadFile(FixturePath("audio_stereo44.aac")), true).size();
+  const size_t second =
+      audio_test::SplitAdts(tarsel_test::ReadFile(FixturePath("audio_stereo48.aac")), true).size();
+  Reader reader("audio_rate_change.aac");
+  reader.Info();
+  const Decoded decoded = ReadAll(reader.handle);
+  ASSERT_EQ(decoded.blocks.size(), first + second);
+  for (const Block& block : decoded.blocks) EXPECT_EQ(block.samples, 1024);
+  EXPECT_NEAR(decoded.blocks[first].time, first * 1024.0 / 44100.0, 0.05);
+  for (size_t i = 1; i < decoded.blocks.size(); ++i) {
+    EXPECT_GT(decoded.blocks[i].time, decoded.blocks[i - 1].time) << i;
+  }
 }

@@ -52,3 +52,6 @@ fixture audio_16ch.wav.s16 '$FF -i "$FIXTURES/audio_16ch.wav" -f s16le "$OUT"'
 # bytes), copied out without conversion over several blocks.
 fixture audio_6ch_s16_big.mkv '$FF -f lavfi -i "aevalsrc=0.3*sin(2*PI*200*t)|0.3*sin(2*PI*300*t)|0.3*sin(2*PI*400*t)|0.3*sin(2*PI*50*t)|0.3*sin(2*PI*600*t)|0.3*sin(2*PI*700*t):s=48000:d=0.7:c=5.1:n=30000" -c:a pcm_s16le "$OUT"'
 fixture audio_6ch_s16_big.mkv.s16 '$FF -i "$FIXTURES/audio_6ch_s16_big.mkv" -f s16le "$OUT"'
+# An ADTS stream whose rate changes from 44.1 kHz to 48 kHz half-way.
+fixture audio_stereo48.aac '$FF -f lavfi -i "aevalsrc=0.5*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):s=48000:d=0.5" -c:a aac -b:a 128k -f adts "$OUT"'
+fixture audio_rate_change.aac 'cat "$FIXTURES/audio_stereo44.aac" "$FIXTURES/audio_stereo48.aac" >"$OUT"'

@@ -71,7 +71,8 @@ int AacDecoder::ConvertFrame() {
   // A stream can decode at another rate than announced (implicit SBR doubles
   // it); the converter follows the frames, so the output rate holds.
   if (!converter_.Accepts(frame) &&
-      !converter_.Reconfigure(static_cast<AVSampleFormat>(frame.format), frame.sample_rate)) {
+      !converter_.Reconfigure(static_cast<AVSampleFormat>(frame.format), frame.sample_rate,
+                              outSampleRate_)) {
     return -1;
   }
   const int capacity = kBufferCapacity / (channels_ * kBytesPerSample);

@@ -161,9 +161,11 @@ bool AudioReader::StartFrame() {
     av_frame_unref(decodedFrame_.get());
     return false;
   }
+  // Only the sample format is converted: a frame at another rate keeps it.
   const bool passThrough = frame.format == AV_SAMPLE_FMT_S16;
   if (!passThrough && !converter_.Accepts(frame) &&
-      !converter_.Reconfigure(static_cast<AVSampleFormat>(frame.format), frame.sample_rate)) {
+      !converter_.Reconfigure(static_cast<AVSampleFormat>(frame.format), frame.sample_rate,
+                              frame.sample_rate)) {
     av_frame_unref(decodedFrame_.get());
     return false;
   }

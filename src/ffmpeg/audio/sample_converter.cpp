@@ -15,14 +15,14 @@ bool SampleConverter::Setup(const AVChannelLayout& layout, AVSampleFormat inForm
   resampler_.reset();
   av_channel_layout_uninit(&layout_);
   if (av_channel_layout_copy(&layout_, &layout) < 0) return false;
-  outRate_ = outRate;
-  return Reconfigure(inFormat, inRate);
+  return Reconfigure(inFormat, inRate, outRate);
 }
 
-bool SampleConverter::Reconfigure(AVSampleFormat inFormat, int inRate) {
+bool SampleConverter::Reconfigure(AVSampleFormat inFormat, int inRate, int outRate) {
   resampler_.reset();
   inFormat_ = inFormat;
   inRate_ = inRate;
+  outRate_ = outRate;
   if (layout_.nb_channels < 1 || inRate < 1 || outRate_ < 1) return false;
   SwrContext* raw = nullptr;
   if (swr_alloc_set_opts2(&raw, &layout_, AV_SAMPLE_FMT_S16, outRate_, &layout_, inFormat, inRate,

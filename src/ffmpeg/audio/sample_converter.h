@@ -29,8 +29,8 @@ class SampleConverter {
   // Input and output use the same layout, so channels are interleaved as they
   // come and never remixed. False when swresample refuses the set-up.
   bool Setup(const AVChannelLayout& layout, AVSampleFormat inFormat, int inRate, int outRate);
-  // Keeps the layout and output rate, for frames whose format or rate changed.
-  bool Reconfigure(AVSampleFormat inFormat, int inRate);
+  // Keeps the layout, for frames whose format or rate changed.
+  bool Reconfigure(AVSampleFormat inFormat, int inRate, int outRate);
   // Whether frames of this kind go through the converter as it is set up.
   bool Accepts(const AVFrame& frame) const;
 
