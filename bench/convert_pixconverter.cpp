@@ -1,6 +1,7 @@
 // 1080p conversions per second of PixConverter_Convert against libswscale called
-// directly with the same flags on the same buffers, side by side: rounds of the
-// two alternate, and the best round of each counts.
+// directly with the same flags on the same buffers, side by side: short rounds
+// of the two alternate, so that a busy machine slows both alike, and the median
+// round of each counts.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -20,8 +21,8 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-constexpr int kRounds = 7;
-constexpr int kConversionsPerRound = 40;
+constexpr int kRounds = 41;
+constexpr int kConversionsPerRound = 4;
 // libswscale called directly reads and writes a little past tightly packed
 // pictures; the spare bytes keep the baseline inside its allocation.
 constexpr std::size_t kSpare = 4096;
@@ -40,6 +41,11 @@ double ConversionsPerSecond(Body&& body) {
   for (int i = 0; i < kConversionsPerRound; ++i) body();
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   return kConversionsPerRound / elapsed.count();
+}
+
+double Median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
 }
 
 uint8_t* AllocatePicture(AVPixelFormat format) {
@@ -69,16 +75,17 @@ void Measure(const Pair& pair) {
   av_image_fill_arrays(destinationPlanes, destinationPitches, destination, pair.destination, kWidth,
                        kHeight, 1);
 
-  double library = 0, direct = 0;
+  std::vector<double> libraryRates, directRates;
   for (int round = 0; round < kRounds; ++round) {
-    library = std::max(library, ConversionsPerSecond([&] {
-                         PixConverter_Convert(converter, source, destination, errorText);
-                       }));
-    direct = std::max(direct, ConversionsPerSecond([&] {
-                        sws_scale(scaler, sourcePlanes, sourcePitches, 0, kHeight,
-                                  destinationPlanes, destinationPitches);
-                      }));
+    libraryRates.push_back(ConversionsPerSecond(
+        [&] { PixConverter_Convert(converter, source, destination, errorText); }));
+    directRates.push_back(ConversionsPerSecond([&] {
+      sws_scale(scaler, sourcePlanes, sourcePitches, 0, kHeight, destinationPlanes,
+                destinationPitches);
+    }));
   }
+  const double library = Median(libraryRates);
+  const double direct = Median(directRates);
   std::printf("%-14s PixConverter_Convert %7.1f /s   libswscale %7.1f /s   ratio %.3fx\n",
               pair.name, library, direct, library / direct);
   sws_freeContext(scaler);
@@ -90,7 +97,7 @@ void Measure(const Pair& pair) {
 }  // namespace
 
 int main() {
-  std::printf("1920x1080 conversions per second (best of %d rounds of %d)\n", kRounds,
+  std::printf("1920x1080 conversions per second (median of %d alternating rounds of %d)\n", kRounds,
               kConversionsPerRound);
   const Pair pairs[] = {
       {"BGR24->NV12", 1, 3, AV_PIX_FMT_BGR24, AV_PIX_FMT_NV12},
