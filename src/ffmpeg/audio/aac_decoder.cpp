@@ -16,19 +16,18 @@ constexpr int kMaxChannels = 8;
 void AacDecoder::Open(int channels, int inSampleRate, int outSampleRate) {
   if (channels < 1 || channels > kMaxChannels) throw Message(kBadChannels);
   if (inSampleRate < 1 || outSampleRate < 1) throw Message(kBadSampleRate);
-  packet_.reset(av_packet_alloc());
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_AAC);
   if (!codec) throw Message(kNoCodec);
   codecContext_.reset(avcodec_alloc_context3(codec));
-  if (!codecContext_ || !packet_) throw Message(kNoCodecContext);
+  if (!codecContext_) throw Message(kNoCodecContext);
   // Without extradata the decoder takes its configuration from these two.
   codecContext_->sample_rate = inSampleRate;
   av_channel_layout_default(&codecContext_->ch_layout, channels);
   if (avcodec_open2(codecContext_.get(), codec, nullptr) < 0) throw Message(kCannotOpen);
   decodedFrame_.reset(av_frame_alloc());
-  if (!decodedFrame_) throw Message(kNoFrame);
+  packet_.reset(av_packet_alloc());
+  if (!decodedFrame_ || !packet_) throw Message(kNoFrame);
   channels_ = channels;
-  inSampleRate_ = inSampleRate;
   outSampleRate_ = outSampleRate;
   if (!converter_.Setup(DefaultChannelLayout(channels), codecContext_->sample_fmt, inSampleRate,
                         outSampleRate)) {

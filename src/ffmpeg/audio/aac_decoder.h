@@ -41,7 +41,6 @@ class AacDecoder {
   std::vector<uint8_t> packetBytes_;
   AvBufferPtr outputBuffer_;
   int channels_ = 0;
-  int inSampleRate_ = 0;
   int outSampleRate_ = 0;
   // Bytes of the converted block that the resampler actually produced.
   int readyBytes_ = 0;
