@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,7 +134,8 @@ class PacedStream : public CaptureStream {
 
 // One device as a provider lists it.
 struct DeviceEntry {
-  std::u16string friendlyName;
+  // Absent when the device does not tell its name.
+  std::optional<std::u16string> friendlyName;
   std::u16string symbolicLink;
   // Opens the device's stream; called at each activation.
   std::function<std::shared_ptr<CaptureStream>()> open;
@@ -147,8 +149,21 @@ class DeviceProvider {
   virtual std::vector<DeviceEntry> ListDevices(const GUID& sourceType) const = 0;
 };
 
-// The providers, in listing order: real devices first, the fake ones last.
+// The providers, in listing order: the added ones first, in the order they
+// were added, the fake devices last.
 std::vector<const DeviceProvider*> DeviceProviders();
+
+// Adds a provider to the listing for as long as this object lives.
+class ScopedDeviceProvider {
+ public:
+  explicit ScopedDeviceProvider(const DeviceProvider* provider);
+  ScopedDeviceProvider(const ScopedDeviceProvider&) = delete;
+  ScopedDeviceProvider& operator=(const ScopedDeviceProvider&) = delete;
+  ~ScopedDeviceProvider();
+
+ private:
+  const DeviceProvider* const provider_;
+};
 
 // MFEnumDeviceSources over the given providers.
 HRESULT EnumerateDevices(const std::vector<const DeviceProvider*>& providers, IMFAttributes* filter,

@@ -1,4 +1,5 @@
 // Device enumeration, activation objects and capture media sources.
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -112,7 +113,9 @@ class DeviceActivate final : public Attributes<IMFActivate> {
  public:
   DeviceActivate(const GUID& sourceType, DeviceEntry entry) : entry_(std::move(entry)) {
     SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, sourceType);
-    SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, entry_.friendlyName.c_str());
+    if (entry_.friendlyName) {
+      SetString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, entry_.friendlyName->c_str());
+    }
     const GUID& linkKey = sourceType == MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID
                               ? MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_ENDPOINT_ID
                               : MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_SYMBOLIC_LINK;
@@ -190,10 +193,40 @@ HRESULT StreamOfSource(IMFMediaSource* source, std::shared_ptr<CaptureStream>* s
   return *stream ? S_OK : MF_E_SHUTDOWN;
 }
 
+namespace {
+
+struct ProviderRegistry {
+  std::mutex mutex;
+  std::vector<const DeviceProvider*> added;
+};
+
+ProviderRegistry& Registry() {
+  static ProviderRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
 std::vector<const DeviceProvider*> DeviceProviders() {
-  // Real device providers are listed before the fake one when they exist.
   static const FakeDeviceProvider fake;
-  return {&fake};
+  ProviderRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  std::vector<const DeviceProvider*> providers = registry.added;
+  providers.push_back(&fake);
+  return providers;
+}
+
+ScopedDeviceProvider::ScopedDeviceProvider(const DeviceProvider* provider) : provider_(provider) {
+  ProviderRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  registry.added.push_back(provider_);
+}
+
+ScopedDeviceProvider::~ScopedDeviceProvider() {
+  ProviderRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  registry.added.erase(std::remove(registry.added.begin(), registry.added.end(), provider_),
+                       registry.added.end());
 }
 
 HRESULT EnumerateDevices(const std::vector<const DeviceProvider*>& providers, IMFAttributes* filter,
