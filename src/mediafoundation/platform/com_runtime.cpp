@@ -22,6 +22,19 @@ constexpr DWORD kModelFlags = COINIT_APARTMENTTHREADED;
 
 namespace tarsel::platform {
 
+// The classes CoCreateInstance makes. Each family that brings a platform class
+// (the audio resampler, for one) adds its entry here.
+const ComClass kClasses[] = {
+    {nullptr, nullptr},  // the end of the table
+};
+
+const ComClass* FindComClass(REFCLSID clsid) {
+  for (const ComClass& entry : kClasses) {
+    if (entry.clsid && *entry.clsid == clsid) return &entry;
+  }
+  return nullptr;
+}
+
 int MediaFoundationStartups() { return startups.load(); }
 int ComInitializationsOnThisThread() { return apartment.initializations; }
 
@@ -41,6 +54,14 @@ void CoUninitialize() {
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+
+HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD, REFIID riid, LPVOID* ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+  const tarsel::platform::ComClass* found = tarsel::platform::FindComClass(rclsid);
+  return found ? found->create(riid, ppv) : REGDB_E_CLASSNOTREG;
+}
 
 HRESULT QISearch(void* that, LPCQITAB pqit, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;

@@ -81,6 +81,7 @@ inline constexpr HRESULT E_OUTOFMEMORY = MakeHresult(0x8007000Eu);
 inline constexpr HRESULT E_INVALIDARG = MakeHresult(0x80070057u);
 inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHresult(0x80010106u);
 inline constexpr HRESULT CO_E_NOTINITIALIZED = MakeHresult(0x800401F0u);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHresult(0x80040110u);
 inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHresult(0x80040111u);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHresult(0x80040154u);
 // A property code that a camera control interface does not know.
@@ -114,6 +115,8 @@ enum COINIT {
 enum CLSCTX { CLSCTX_INPROC_SERVER = 0x1 };
 
 STDAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
+STDAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
+                        LPVOID* ppv);
 extern "C" void CoUninitialize();
 extern "C" LPVOID CoTaskMemAlloc(SIZE_T cb);
 extern "C" void CoTaskMemFree(LPVOID pv);

@@ -13,9 +13,6 @@ namespace {
 
 inline constexpr HRESULT MF_E_NO_SAMPLE_TIMESTAMP = MakeHresult(0xC00D36C8u);
 inline constexpr HRESULT MF_E_NO_SAMPLE_DURATION = MakeHresult(0xC00D36C9u);
-// {3AFED8E0-ED7B-47E1-8C55-2A8D23E2C6A1}, the platform's MF_MT_COMPRESSED.
-inline constexpr GUID kCompressed{
-    0x3afed8e0, 0xed7b, 0x47e1, {0x8c, 0x55, 0x2a, 0x8d, 0x23, 0xe2, 0xc6, 0xa1}};
 
 class AttributeStore final : public Attributes<IMFAttributes> {
  public:
@@ -47,7 +44,7 @@ class MediaType final : public Attributes<IMFMediaType> {
   HRESULT STDMETHODCALLTYPE IsCompressedFormat(BOOL* compressed) override {
     if (!compressed) return E_POINTER;
     UINT32 flag = 0;
-    if (SUCCEEDED(GetUINT32(kCompressed, &flag))) {
+    if (SUCCEEDED(GetUINT32(MF_MT_COMPRESSED, &flag))) {
       *compressed = flag != 0;
     } else {
       *compressed = !(SUCCEEDED(GetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, &flag)) && flag != 0);

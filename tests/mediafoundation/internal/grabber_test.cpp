@@ -214,7 +214,10 @@ TEST_F(GrabberBase, FailedReadClearsTheCallbackAndRequestsNothing) {
   // The callback is gone: registering it again is needed, and delivery restarts
   // only with the next start.
   grabber->BeginGrabbing();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (grabber->SampleCounter() < 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_GE(grabber->SampleCounter(), 1u);
   {
     std::lock_guard lock(seen.mutex);
