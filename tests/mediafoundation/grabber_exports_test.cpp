@@ -325,13 +325,18 @@ TEST_F(FakeDevices, ClearNullsTheHandleAndIsSafeTwice) {
 
 TEST_F(FakeDevices, TestAudioStuffOpensAndReleases) { EXPECT_EQ(TestAudioStuff(), 0); }
 
+// Without the fake devices this machine's own devices are listed: the test
+// needs a machine without capture devices (a build machine, Wine).
 TEST(NoDevices, EverythingIsOutOfRange) {
   tarsel_test::FakeDevicesOff off;
   void* camera = nullptr;
   uint32_t count = 77;
   ErrorText error;
   ASSERT_EQ(MFCamGrabber_Init(&camera, &count, error), 0);
-  EXPECT_EQ(count, 0u);
+  if (count > 0) {
+    MFCamGrabber_Clear(&camera);
+    GTEST_SKIP() << "this machine has cameras";
+  }
   uint32_t formats = 77;
   EXPECT_EQ(MFCamGrabber_OpenCamera(camera, 0, true, &formats, error), 0);
   EXPECT_EQ(formats, 77u);
@@ -345,7 +350,10 @@ TEST(NoDevices, EverythingIsOutOfRange) {
   void* microphone = nullptr;
   count = 77;
   ASSERT_EQ(MFAudioGrabber_Init(&microphone, &count, error), 0);
-  EXPECT_EQ(count, 0u);
+  if (count > 0) {
+    MFAudioGrabber_Clear(&microphone);
+    GTEST_SKIP() << "this machine has audio capture devices";
+  }
   EXPECT_EQ(MFAudioGrabber_OpenDevice(microphone, 0, true, &formats, error), 0);
   EXPECT_EQ(formats, 77u);
   EXPECT_EQ(MFAudioGrabber_Clear(&microphone), 0);

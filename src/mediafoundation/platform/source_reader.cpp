@@ -120,8 +120,10 @@ class SourceReader final : public ComObject<IMFSourceReader> {
       : source_(std::move(source)), stream_(std::move(stream)) {
     if (callback) worker_ = AsyncWorker::Start(stream_, std::move(callback));
   }
+  // As on the platform, a reader going away shuts its source down.
   ~SourceReader() override {
     if (worker_) worker_->Stop();
+    source_->Shutdown();
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {

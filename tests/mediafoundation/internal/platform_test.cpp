@@ -623,6 +623,15 @@ TEST(AsyncReader, ReleasingTheReaderCancelsAPendingRead) {
   EXPECT_LE(recorder.frames.size(), 2u);
 }
 
+TEST(SourceReader, ShutsItsSourceDownWhenReleased) {
+  Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 0);
+  DWORD characteristics = 0;
+  EXPECT_EQ(camera.source->GetCharacteristics(&characteristics), S_OK);
+  EXPECT_EQ(characteristics, static_cast<DWORD>(MFMEDIASOURCE_IS_LIVE));
+  camera.reader.Reset();
+  EXPECT_EQ(camera.source->GetCharacteristics(&characteristics), MF_E_SHUTDOWN);
+}
+
 TEST(AsyncReader, NeedsThePlatformStarted) {
   Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 1);
   ComPtr<IMFSourceReader> reader;
