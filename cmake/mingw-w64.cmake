@@ -1,6 +1,6 @@
 # Cross-builds tarsel.dll for Windows x64 with mingw-w64 on Debian, and runs the
 # test programs under Wine. Use it through scripts/windows/test.sh, or:
-#   cmake -S . -B build-windows --toolchain cmake/mingw-w64.cmake \
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 #         -DTARSEL_FFMPEG_PREFIX=$(scripts/windows/build-ffmpeg.sh | tail -1)
 # TARSEL_FFMPEG_PREFIX is the install prefix of FFmpeg built for Windows (its
 # lib/pkgconfig, lib/*.dll.a and bin/*.dll).

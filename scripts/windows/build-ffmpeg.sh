@@ -19,13 +19,13 @@ SUDO=""
 
 # What FFmpeg must hold: the codecs and containers the library and its tests
 # read and write. Everything else is left out to keep the build short.
-decoders=h264,hevc,mpeg4,mpeg1video,mpeg2video,h263,flv,ffv1,mjpeg,rawvideo,vp8,vp9,gif
+decoders=h264,hevc,mpeg4,mpeg1video,mpeg2video,h263,flv,ffv1,huffyuv,mjpeg,rawvideo,vp8,vp9,gif
 decoders+=,aac,aac_latm,mp3,mp3float,mp2,mp2float,ac3,flac,vorbis,opus,wavpack
 decoders+=,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s32le,pcm_f32le,pcm_f64le,pcm_u8,pcm_alaw,pcm_mulaw
-encoders=ffv1,mpeg4,mpeg1video,mpeg2video,h263,flv,mjpeg,rawvideo,h264_mf
-encoders+=,aac,aac_mf,mp2,wavpack,pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,pcm_u8
-muxers=mp4,mov,ipod,matroska,webm,avi,nut,mpegts,adts,wav,flv,h264,mjpeg,rawvideo,mp3,wv
-demuxers=mov,matroska,avi,nut,mpegts,aac,h264,hevc,wav,mp3,flv,mjpeg,rawvideo,wv,flac,ogg,ac3,gif
+encoders=ffv1,huffyuv,mpeg4,mpeg1video,mpeg2video,h263,flv,mjpeg,rawvideo,h264_mf
+encoders+=,aac,aac_mf,mp2,ac3,ac3_fixed,wavpack,pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,pcm_u8
+muxers=mp4,mov,ipod,matroska,webm,avi,nut,mpegts,mpeg1system,adts,wav,flv,h264,mjpeg,rawvideo,mp3,wv
+demuxers=mov,matroska,avi,nut,mpegts,mpegps,mpegvideo,aac,h264,hevc,m4v,wav,mp3,flv,mjpeg,rawvideo,wv,flac,ogg,ac3,gif
 parsers=h264,hevc,aac,aac_latm,mpeg4video,mpegvideo,mpegaudio,mjpeg,vp8,vp9,ac3,flac,opus,vorbis
 bsfs=h264_mp4toannexb,hevc_mp4toannexb,aac_adtstoasc,extract_extradata,vp9_superframe
 bsfs+=,mpeg4_unpack_bframes,h264_metadata
@@ -108,9 +108,11 @@ start=$SECONDS
 log "configuring into $prefix"
 (cd "$source_dir" && ./configure --prefix="$prefix" "${configure_args[@]}" >"$work/configure.log" 2>&1) ||
   { tail -30 "$work/configure.log" >&2; log "configure failed ($work/configure.log)"; exit 1; }
+grep -i 'warning' "$work/configure.log" >&2 || true
 log "building with $jobs jobs"
 (cd "$source_dir" && make -j"$jobs" >"$work/make.log" 2>&1 && make install >>"$work/make.log" 2>&1) ||
   { tail -30 "$work/make.log" >&2; log "make failed ($work/make.log)"; exit 1; }
+cp "$work/configure.log" "$prefix/configure.log"
 printf '%s\n' "FFmpeg $version" "${configure_args[@]}" >"$prefix/.complete"
 log "built in $((SECONDS - start)) s"
 rm -rf "$work"

@@ -12,7 +12,7 @@ defined=$("$nm" --defined-only "$@" 2>/dev/null | awk 'NF == 3 && $2 ~ /^[TtDdBb
   sed -n '/^EXPORTS/,$p' "$in" | tail -n +2 | while read -r line; do
     [[ -z $line ]] && continue
     function=${line#*=}
-    grep -q -x -F -- "$function" <<<"$defined" && echo "  $line"
+    if grep -q -x -F -- "$function" <<<"$defined"; then echo "  $line"; fi
   done
 } >"$out.tmp"
 mv -f "$out.tmp" "$out"

@@ -21,7 +21,7 @@ prefix=$(JOBS=$jobs bash "$here/build-ffmpeg.sh" | tail -1)
 echo "== Windows: tarsel.dll and the tests (in $build)"
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
-cmake -S "$root" -B "$build" --toolchain "$root/cmake/mingw-w64.cmake" \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DTARSEL_FFMPEG_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARSEL_TOOLS=OFF -DTARSEL_BENCH=OFF -DTARSEL_FIXTURE_DIR="$build/fixtures" "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
