@@ -77,8 +77,11 @@ bool PictureOutput::ConvertInto(const AVFrame& picture, uint8_t* firstRow, int64
   return rows == height_;
 }
 
+// Only unscaled conversions, whose row writers are known to be exact at such
+// widths, write straight into the caller's rows.
 bool PictureOutput::CanWriteInPlace(const uint8_t* pixels, int64_t stride) const {
-  return width_ % kExactWidthMultiple == 0 && stride % static_cast<int64_t>(kRowAlignment) == 0 &&
+  return width_ % kExactWidthMultiple == 0 && sourceWidth_ == width_ && sourceHeight_ == height_ &&
+         stride % static_cast<int64_t>(kRowAlignment) == 0 &&
          reinterpret_cast<uintptr_t>(pixels) % kRowAlignment == 0 && Magnitude(stride) <= INT32_MAX;
 }
 
@@ -90,12 +93,13 @@ void PictureOutput::CopyRows(const uint8_t* source, uint8_t* pixels, int64_t str
 }
 
 bool PictureOutput::Deliver(const AVFrame& picture, uint8_t* pixels, int64_t stride, bool hold) {
+  if (!FitScaler(picture)) return false;
   if (hold) {
     if (!ConvertInto(picture, repeatBuffer_.get(), pitch_)) return false;
     if (pixels) CopyRows(repeatBuffer_.get(), pixels, stride);
     return true;
   }
-  if (!pixels) return FitScaler(picture);
+  if (!pixels) return true;
   if (CanWriteInPlace(pixels, stride)) return ConvertInto(picture, pixels, stride);
   if (!ConvertInto(picture, outputBuffer_.get(), pitch_)) return false;
   CopyRows(outputBuffer_.get(), pixels, stride);
