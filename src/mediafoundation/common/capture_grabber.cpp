@@ -143,9 +143,10 @@ void CaptureGrabber::OpenDevice(int32_t index, bool asynchronous, uint32_t* form
   if (index < 0 || static_cast<UINT32>(index) >= deviceActivates_.size()) return;
   if (sourceReader_ || mediaSource_) {
     // A second open: the first device goes, and a new store carries the
-    // reader's settings, since the first one went to the first reader.
+    // reader's settings (the first one went to the first reader, or still
+    // holds the callback of a failed asynchronous open).
     ReleaseDevice();
-    if (!readerAttributes_ && FAILED(MFCreateAttributes(readerAttributes_.Put(), 2))) {
+    if (FAILED(MFCreateAttributes(readerAttributes_.Put(), 2))) {
       throw Message(kCreateAttributesFailed);
     }
   }

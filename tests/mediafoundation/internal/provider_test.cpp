@@ -3,6 +3,7 @@
 #if !defined(_WIN32)
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,36 @@ class NamelessProvider final : public tarsel::platform::DeviceProvider {
     entry.open = [] { return std::shared_ptr<tarsel::platform::CaptureStream>(); };
     return {entry};
   }
+};
+
+// A device that opens but cannot tell its current format.
+class BrokenStream final : public tarsel::platform::CaptureStream {
+ public:
+  const GUID& MajorType() const override { return MFMediaType_Video; }
+  HRESULT GetNativeType(DWORD, IMFMediaType**) const override { return MF_E_NO_MORE_TYPES; }
+  HRESULT GetCurrentType(IMFMediaType**) const override { return E_FAIL; }
+  HRESULT SetCurrentType(IMFMediaType*) override { return MF_E_INVALIDMEDIATYPE; }
+  HRESULT Read(const tarsel::platform::CancelCheck&, LONGLONG*, IMFSample**) override {
+    return E_FAIL;
+  }
+  void Wake() override {}
+  void Shutdown() override {}
+};
+
+class BrokenProvider final : public tarsel::platform::DeviceProvider {
+ public:
+  std::vector<DeviceEntry> ListDevices(const GUID&) const override {
+    DeviceEntry entry;
+    entry.friendlyName = u"Broken";
+    entry.open = [] { return std::make_shared<BrokenStream>(); };
+    return {entry};
+  }
+};
+
+class TestCamGrabber : public tarsel::MFCamGrabber {
+ public:
+  using CaptureGrabber::IsAsync;
+  using CaptureGrabber::SourceReader;
 };
 
 template <class T>
@@ -76,6 +107,34 @@ TEST(Providers, AudioGrabberNeedsEveryName) {
   EXPECT_STREQ(errorText, "Error getting device name.");
   EXPECT_EQ(microphone, reinterpret_cast<void*>(0x1));
   EXPECT_EQ(count, 77u);
+}
+
+TEST(Providers, OpenAfterAFailedAsynchronousOpenIsSynchronous) {
+  tarsel_test::SetFakeDevices("1");
+  BrokenProvider broken;
+  tarsel::platform::ScopedDeviceProvider added(&broken);
+  auto grabber = tarsel::CaptureGrabber::Make<TestCamGrabber>();
+  uint32_t devices = 0, formats = 77;
+  grabber->ListDevices(&devices);
+  ASSERT_EQ(devices, 3u);
+  try {
+    grabber->OpenDevice(0, true, &formats);
+    ADD_FAILURE() << "the open should fail";
+  } catch (const tarsel::Message& message) {
+    EXPECT_STREQ(message.text(), "Error retrieving current media type from first video stream");
+  }
+  EXPECT_EQ(formats, 77u);
+  grabber->OpenDevice(2, false, &formats);  // the second fake camera
+  EXPECT_EQ(formats, 1u);
+  EXPECT_FALSE(grabber->IsAsync());
+  DWORD flags = 0;
+  LONGLONG time = 0;
+  tarsel::ComPtr<IMFSample> sample;
+  EXPECT_EQ(grabber->SourceReader()->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr,
+                                                &flags, &time, sample.Put()),
+            S_OK);
+  void* handle = static_cast<tarsel::CaptureGrabber*>(grabber.Detach());
+  EXPECT_EQ(tarsel::DestroyGrabber(&handle), 0);
 }
 
 }  // namespace
