@@ -15,6 +15,7 @@
 
 namespace {
 
+using tarsel::platform::CaptureStream;
 using tarsel::platform::DeviceEntry;
 
 // Lists one device of each class, without a name; opening it fails.
@@ -45,10 +46,8 @@ class BrokenStream final : public tarsel::platform::CaptureStream {
 class BrokenProvider final : public tarsel::platform::DeviceProvider {
  public:
   std::vector<DeviceEntry> ListDevices(const GUID&) const override {
-    DeviceEntry entry;
-    entry.friendlyName = u"Broken";
-    entry.open = [] { return std::make_shared<BrokenStream>(); };
-    return {entry};
+    return {{std::u16string(u"Broken"), u"test://broken",
+             [] { return std::shared_ptr<CaptureStream>(std::make_shared<BrokenStream>()); }}};
   }
 };
 
