@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -195,10 +196,13 @@ bool WriteSample(const std::string& path, int width, int height, int frames) {
 }
 
 int Demo(const std::string& dir) {
+  std::error_code ignored;
+  std::filesystem::create_directories(dir, ignored);
   const std::string sample = dir + "/sample.mkv";
   constexpr int kWidth = 320, kHeight = 240, kFrames = 100;
   std::printf("writing %s: %d FFV1 pictures of %dx%d at 25 fps\n", sample.c_str(), kFrames, kWidth,
               kHeight);
+  std::fflush(stdout);  // the writer prints the file's layout to FFmpeg's log (stderr)
   if (!WriteSample(sample, kWidth, kHeight, kFrames)) return 1;
   if (Info(sample.c_str()) != 0) return 1;
   if (Frames(sample.c_str()) != 0) return 1;
