@@ -2,7 +2,8 @@
 # Cross-builds tarsel.dll and the test programs for Windows x64 with mingw-w64,
 # and runs the tests under Wine.
 # Usage: scripts/windows/test.sh [BUILD_DIR] [cmake options...]
-#   BUILD_DIR defaults to build-windows in the repository.
+#   BUILD_DIR defaults to build-windows in the repository. Every family is built
+#   unless the options say otherwise (-DTARSEL_ONLY="reader;writers").
 # Environment: JOBS (parallel jobs, default: cores), TARSEL_FFMPEG_CACHE (see
 # build-ffmpeg.sh).
 set -euo pipefail
@@ -23,7 +24,8 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DTARSEL_FFMPEG_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTARSEL_TOOLS=OFF -DTARSEL_BENCH=OFF -DTARSEL_FIXTURE_DIR="$build/fixtures" "$@" >/dev/null
+  -DTARSEL_TOOLS=OFF -DTARSEL_BENCH=OFF -DTARSEL_FIXTURE_DIR="$build/fixtures" -DTARSEL_ONLY= \
+  "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 # Every DLL that tarsel.dll needs from FFmpeg must be in FFmpeg's bin folder:
