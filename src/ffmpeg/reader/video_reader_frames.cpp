@@ -72,7 +72,8 @@ void VideoReader::SendPacket(int64_t discardBelowIndex) {
   const bool skippable = discardBelowIndex >= 0 && !slotTimestamps_ &&
                          packet.pts != AV_NOPTS_VALUE && !(packet.flags & AV_PKT_FLAG_KEY) &&
                          IndexOfTimestamp(packet.pts) < discardBelowIndex;
-  codecContext_->skip_frame = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+  const AVDiscard discard = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+  if (codecContext_->skip_frame != discard) codecContext_->skip_frame = discard;
   const int result = avcodec_send_packet(codecContext_.get(), &packet);
   if (result == AVERROR(EAGAIN)) {
     // The decoder has pictures to hand out first; the packet waits.
