@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test: a normal build, then an
-# AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Installs the dependencies, builds, and runs every test:
+#   1. the normal Linux build;
+#   2. an AddressSanitizer + UndefinedBehaviorSanitizer build (leaks included);
+#   3. a ThreadSanitizer build of the capture family, whose objects are called
+#      from worker threads;
+#   4. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine.
+# Set TARSEL_SKIP_WINDOWS=1 to leave out step 4.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh
 
 jobs=$(nproc)
-echo "== normal build"
-bash scripts/build.sh build -DTARSEL_FIXTURE_DIR="$root/build/fixtures"
+fixtures="$root/build/fixtures"  # made once, shared by the Linux builds
+step() { echo; echo "== $1 ($(date -u +%H:%M:%S))"; }
+
+step "normal build"
+bash scripts/build.sh build -DTARSEL_FIXTURE_DIR="$fixtures"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== sanitizer build"
-bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF \
-  -DTARSEL_FIXTURE_DIR="$root/build/fixtures"
-# Both builds share the fixtures, made once.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+step "sanitizer build"
+bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF \
+  -DTARSEL_FIXTURE_DIR="$fixtures"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
-echo "== all tests passed"
+
+step "thread sanitizer build of the capture family"
+bash scripts/build.sh build-tsan -DTARSEL_TSAN=ON -DTARSEL_ONLY=mediafoundation \
+  -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF -DTARSEL_FIXTURE_DIR="$fixtures"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs"
+
+if [[ "${TARSEL_SKIP_WINDOWS:-0}" != 1 ]]; then
+  step "Windows x64 build under Wine"
+  bash scripts/windows/test.sh "$root/build-windows"
+fi
+step "all tests passed"

@@ -11,6 +11,12 @@
 
 namespace tarsel {
 namespace {
+// MPEG-4 is tagged "divx" where the container knows that tag (AVI and the
+// containers without a tag table); MP4 and MOV refuse it and would fail the open.
+bool ContainerTakesDivxTag(const AVOutputFormat* format) {
+  return !format->codec_tag ||
+         av_codec_get_id(format->codec_tag, MKTAG('d', 'i', 'v', 'x')) == AV_CODEC_ID_MPEG4;
+}
 
 constexpr char kNoPath[] = "No output path given";
 constexpr char kInvalidFrameRate[] = "Invalid frame rate";
@@ -122,7 +128,9 @@ void VidWriter::CreateVideoEncoder(int width, int height, int bitRate, int gopSi
   if (!codecContext_) throw Message(kNoCodecContext);
 
   AVCodecContext* encoder = codecContext_.get();
-  if (codec->id == AV_CODEC_ID_MPEG4) encoder->codec_tag = MKTAG('d', 'i', 'v', 'x');
+  if (codec->id == AV_CODEC_ID_MPEG4 && ContainerTakesDivxTag(outputFormat_)) {
+    encoder->codec_tag = MKTAG('d', 'i', 'v', 'x');
+  }
   encoder->bit_rate = bitRate;
   encoder->width = width;
   encoder->height = height;

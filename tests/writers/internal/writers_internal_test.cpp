@@ -94,3 +94,25 @@ TEST(DefaultCodec, TheWriterFollowsTheProcessWideOverride) {
   EXPECT_GT(input->streams[0]->codecpar->extradata_size, 0);
   avformat_close_input(&input);
 }
+
+TEST(DefaultCodec, Mpeg4KeepsTheContainersOwnTagWhereDivxIsRefused) {
+  // MP4 defaults to MPEG-4 where FFmpeg has no libx264 (the Windows build); its
+  // tag table has no "divx", so the writer keeps the container's "mp4v".
+  const AVOutputFormat* mp4 = av_guess_format("mp4", nullptr, nullptr);
+  ASSERT_NE(mp4, nullptr);
+  tarsel::OverrideDefaultCodecs(mp4, AV_CODEC_ID_MPEG4, AV_CODEC_ID_NONE);
+
+  const std::string path = tarsel_test::ScratchPath("mpeg4.mp4");
+  {
+    tarsel::VidWriter writer;
+    writer.Open(path.c_str(), 64, 48, false, "", 500000, 25, 12);
+    const std::vector<uint8_t> picture(64 * 48 * 3, 0x40);
+    for (int i = 0; i < 3; ++i) writer.WriteFrame(picture.data(), 64 * 3, -1.0);
+  }
+  AVFormatContext* input = nullptr;
+  ASSERT_EQ(avformat_open_input(&input, path.c_str(), nullptr, nullptr), 0);
+  ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
+  EXPECT_EQ(input->streams[0]->codecpar->codec_id, AV_CODEC_ID_MPEG4);
+  EXPECT_EQ(input->streams[0]->codecpar->codec_tag, MKTAG('m', 'p', '4', 'v'));
+  avformat_close_input(&input);
+}
