@@ -11,39 +11,29 @@
 using tarsel::DefaultChannelLayout;
 using tarsel::SampleConverter;
 
-namespace {
-
-// Planar float input of one distinct value per channel, converted once.
-std::vector<int16_t> ConvertConstantChannels(SampleConverter& converter, int channels,
-                                             int samples) {
-  std::vector<std::vector<float>> planes(channels);
-  std::vector<const uint8_t*> in(channels);
-  for (int c = 0; c < channels; ++c) {
-    planes[c].assign(samples, static_cast<float>(c + 1) / 64.0f);
-    in[c] = reinterpret_cast<const uint8_t*>(planes[c].data());
-  }
-  std::vector<int16_t> out(static_cast<size_t>(samples) * channels, -1);
-  const int produced =
-      converter.Convert(reinterpret_cast<uint8_t*>(out.data()), samples, in.data(), samples);
-  EXPECT_EQ(produced, samples);
-  return out;
-}
-
-}  // namespace
-
 TEST(SampleConverter, LayoutsBeyondTheLow16BitsKeepEveryChannel) {
   const AVChannelLayout downmix = AV_CHANNEL_LAYOUT_STEREO_DOWNMIX;
   const AVChannelLayout sixteen = DefaultChannelLayout(16);
   const AVChannelLayout ten = DefaultChannelLayout(10);  // no default: unordered
+  constexpr int kSamples = 32;
   for (const AVChannelLayout* layout : {&downmix, &sixteen, &ten}) {
     SampleConverter converter;
     ASSERT_TRUE(converter.Setup(*layout, AV_SAMPLE_FMT_FLTP, 48000, 48000));
     const int channels = layout->nb_channels;
     EXPECT_EQ(converter.channels(), channels);
-    const auto out = ConvertConstantChannels(converter, channels, 32);
-    for (size_t i = 0; i < out.size(); ++i) {
-      ASSERT_EQ(out[i], static_cast<int16_t>((i % channels + 1) * 512)) << channels << " " << i;
+    // Planar float input of one distinct value per channel.
+    std::vector<std::vector<float>> planes(channels);
+    std::vector<const uint8_t*> in(channels);
+    for (int c = 0; c < channels; ++c) {
+      planes[c].assign(kSamples, static_cast<float>(c + 1) / 64.0f);
+      in[c] = reinterpret_cast<const uint8_t*>(planes[c].data());
     }
+    std::vector<int16_t> out(kSamples * channels, -1);
+    ASSERT_EQ(
+        converter.Convert(reinterpret_cast<uint8_t*>(out.data()), kSamples, in.data(), kSamples),
+        kSamples);
+    for (size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(out[i], static_cast<int16_t>((i % channels + 1) * 512)) << channels << " " << i;
   }
 }
 
@@ -53,7 +43,6 @@ TEST(SampleConverter, RefusedSetUpsAreReported) {
   EXPECT_FALSE(converter.Setup(stereo, AV_SAMPLE_FMT_FLTP, 0, 48000));
   EXPECT_FALSE(converter.Setup(stereo, AV_SAMPLE_FMT_FLTP, 48000, -1));
   EXPECT_FALSE(converter.Setup(AVChannelLayout{}, AV_SAMPLE_FMT_FLTP, 48000, 48000));
-  // A converter that is not set up converts nothing.
   uint8_t out[16] = {};
-  EXPECT_LT(converter.Convert(out, 4, nullptr, 4), 0);
+  EXPECT_LT(converter.Convert(out, 4, nullptr, 4), 0);  // not set up: converts nothing
 }
