@@ -92,14 +92,30 @@ inline constexpr char kNullHandlePointer[] = "The handle pointer is null";
 // only once the open succeeded. A failed open destroys the object, so every
 // resource it had acquired is released by its destructor.
 template <class T, class... Args>
-int CreateObject(void** handle, char* errorText, const char* unknownText,
-                 Args&&... args) noexcept {
+int CreateObject(void** handle, char* errorText, const char* unknownText, Args&&... args) noexcept {
   ClearErrorText(errorText);
   return Guard(errorText, unknownText, [&] {
     if (!handle) throw Message(kNullHandlePointer);
     auto object = std::make_unique<T>();
     object->Open(std::forward<Args>(args)...);
     *handle = object.release();
+    return 0;
+  });
+}
+
+// Init for objects whose handle the caller receives before the open is tried:
+// after any result the caller owns the object and releases it with the family's
+// Clear, so a half-opened object must be safe to use and to destroy.
+template <class T, class... Args>
+int CreateThenOpen(void** handle, char* errorText, const char* unknownText,
+                   Args&&... args) noexcept {
+  ClearErrorText(errorText);
+  return Guard(errorText, unknownText, [&] {
+    if (!handle) throw Message(kNullHandlePointer);
+    auto object = std::make_unique<T>();
+    T& opening = *object;
+    *handle = object.release();
+    opening.Open(std::forward<Args>(args)...);
     return 0;
   });
 }

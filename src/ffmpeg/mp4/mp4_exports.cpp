@@ -1,7 +1,6 @@
 // The MP4WRITER_ and MP4Muxer_ exports. Their Inits hand out the handle before
 // the open is tried, so the caller clears it after every result.
 #include "common/boundary.h"
-#include "ffmpeg/mp4/handle_first_init.h"
 #include "ffmpeg/mp4/mp4_writer.h"
 #include "tarsel.h"
 

@@ -7,6 +7,7 @@
 
 #include "common/boundary.h"
 #include "ffmpeg/common/default_codecs.h"
+#include "ffmpeg/common/output_file.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -102,10 +103,7 @@ void MP4Writer::Open(const char* path, uint32_t width, uint32_t height, uint32_t
   if (declareAudio_) ConfigureAudio();
   CopyStreamParameters();
 
-  if (!(format->flags & AVFMT_NOFILE)) {
-    const int opened = avio_open(&context->pb, path, AVIO_FLAG_WRITE);
-    if (opened < 0) throw Message::FromAv(opened);
-  }
+  OpenOutputFile(context, path);
   packet_.reset(av_packet_alloc());
   if (!packet_) throw Message::FromAv(AVERROR(ENOMEM));
   if (frameRate > 0)

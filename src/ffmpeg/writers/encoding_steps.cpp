@@ -133,12 +133,6 @@ void FlushEncoder(const EncodedStream& target, DrainCount& count) noexcept {
   }
 }
 
-void OpenOutputFile(AVFormatContext* output, const char* path) {
-  if (output->oformat->flags & AVFMT_NOFILE) return;
-  const int result = avio_open(&output->pb, path, AVIO_FLAG_WRITE);
-  if (result < 0) throw Message::FromAv(result);
-}
-
 void WriteHeader(AVFormatContext* output) {
   const int result = avformat_write_header(output, nullptr);
   if (result < 0) throw Message::FromAv(result);

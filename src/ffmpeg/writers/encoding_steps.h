@@ -90,8 +90,6 @@ void DrainEncoder(const EncodedStream& target, DrainCount& count);
 // silently at the first failure.
 void FlushEncoder(const EncodedStream& target, DrainCount& count) noexcept;
 
-// Opens the output file unless the container writes none; raises FFmpeg's text.
-void OpenOutputFile(AVFormatContext* output, const char* path);
 // Writes the container header; raises FFmpeg's text.
 void WriteHeader(AVFormatContext* output);
 

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "common/boundary.h"
+#include "ffmpeg/common/output_file.h"
 
 namespace tarsel {
 namespace {

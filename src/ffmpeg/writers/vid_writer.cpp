@@ -8,6 +8,7 @@
 #include "common/boundary.h"
 #include "ffmpeg/common/default_codecs.h"
 #include "ffmpeg/common/network.h"
+#include "ffmpeg/common/output_file.h"
 
 namespace tarsel {
 namespace {
