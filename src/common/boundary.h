@@ -9,6 +9,8 @@
 #include <new>
 #include <utility>
 
+#include "common/log_policy.h"
+
 namespace tarsel {
 
 inline constexpr std::size_t kErrorTextSize = 200;
@@ -94,6 +96,7 @@ inline constexpr char kNullHandlePointer[] = "The handle pointer is null";
 template <class T, class... Args>
 int CreateObject(void** handle, char* errorText, const char* unknownText, Args&&... args) noexcept {
   ClearErrorText(errorText);
+  ApplyLogPolicy();
   return Guard(errorText, unknownText, [&] {
     if (!handle) throw Message(kNullHandlePointer);
     auto object = std::make_unique<T>();
@@ -110,6 +113,7 @@ template <class T, class... Args>
 int CreateThenOpen(void** handle, char* errorText, const char* unknownText,
                    Args&&... args) noexcept {
   ClearErrorText(errorText);
+  ApplyLogPolicy();
   return Guard(errorText, unknownText, [&] {
     if (!handle) throw Message(kNullHandlePointer);
     auto object = std::make_unique<T>();

@@ -34,6 +34,7 @@ extern "C" TARSEL_EXPORT int TARSEL_CALL LLWRITER_Clear(void** handle) {
 }
 
 extern "C" TARSEL_EXPORT int TARSEL_CALL VIDEO_TESTWriter(const char* path) {
+  tarsel::ApplyLogPolicy();
   return GuardSilently(1, [&] {
     LLWriter writer;
     writer.Open(path, 640, 480, 15.0);

@@ -1,0 +1,14 @@
+// What FFmpeg may print on the host's console. The library itself never prints;
+// FFmpeg's own messages (container dumps, encoder statistics, demuxer warnings)
+// are lowered to errors at the first Init, unless the host chose a level of its
+// own or TARSEL_LOG asks for more.
+#pragma once
+
+namespace tarsel {
+
+// Applies the policy once per process; later calls do nothing. TARSEL_LOG:
+// "quiet", "error", "warning", "info", "verbose" or "debug" sets FFmpeg's level
+// to that value whatever the host had.
+void ApplyLogPolicy() noexcept;
+
+}  // namespace tarsel
