@@ -55,6 +55,7 @@ HRESULT CaptureGrabber::OnReadSample(HRESULT hrStatus, DWORD, DWORD, LONGLONG ll
     std::lock_guard lock(deliveryMutex_);
     if (readsInFlight_ > 0) --readsInFlight_;
     if (!acceptingReads_) {
+      readChain_ = false;
       deliveryChanged_.notify_all();
       return S_OK;
     }
@@ -71,9 +72,18 @@ HRESULT CaptureGrabber::OnReadSample(HRESULT hrStatus, DWORD, DWORD, LONGLONG ll
 HRESULT CaptureGrabber::HandleRead(HRESULT status, LONGLONG timestamp, IMFSample* sample) {
   if (FAILED(status)) {
     readyCallBack_ = nullptr;  // delivery ends until the next StartGrabbing
+    EndReadChain();
     return status;
   }
-  if (!isGrabbing_) return S_OK;
+  {
+    // Decided under the lock, so a start that comes now finds delivery ended
+    // and issues its own first read.
+    std::lock_guard lock(deliveryMutex_);
+    if (!isGrabbing_) {
+      readChain_ = false;
+      return S_OK;
+    }
+  }
   if (sample) {
     try {
       ProcessSample(sample, timestamp);
@@ -88,6 +98,7 @@ HRESULT CaptureGrabber::HandleRead(HRESULT status, LONGLONG timestamp, IMFSample
 HRESULT CaptureGrabber::OnFlush(DWORD) {
   std::lock_guard lock(deliveryMutex_);
   readsInFlight_ = 0;  // a flush ends every pending read
+  readChain_ = false;
   deliveryChanged_.notify_all();
   return S_OK;
 }
@@ -167,6 +178,7 @@ void CaptureGrabber::OpenDevice(int32_t index, bool asynchronous, uint32_t* form
   {
     std::lock_guard lock(deliveryMutex_);
     acceptingReads_ = true;
+    readChain_ = false;
   }
   if (FAILED(sourceReader_->GetCurrentMediaType(stream_, currentMediaType_.Put()))) {
     throw Message(kCurrentTypeFailed);
@@ -186,26 +198,44 @@ void CaptureGrabber::OpenDevice(int32_t index, bool asynchronous, uint32_t* form
 // ------------------------------------------------------------ delivery
 
 void CaptureGrabber::BeginGrabbing() {
-  isGrabbing_ = true;
   sampleCounter_ = 0;
-  if (isAsync_) RequestRead();  // the result is not checked
+  {
+    std::lock_guard lock(deliveryMutex_);
+    isGrabbing_ = true;
+    // A delivery still running requests the next read itself: a second read
+    // would put two in flight and interleave the blocks.
+    if (!isAsync_ || readChain_) return;
+    readChain_ = true;
+  }
+  RequestRead();  // the result is not checked
 }
 
 HRESULT CaptureGrabber::RequestRead() {
   ComPtr<IMFSourceReader> reader;
   {
     std::lock_guard lock(deliveryMutex_);
-    if (!acceptingReads_ || !sourceReader_) return S_OK;
+    // Stopped meanwhile: nothing more is requested.
+    if (!acceptingReads_ || !sourceReader_ || !isGrabbing_) {
+      readChain_ = false;
+      return S_OK;
+    }
     ++readsInFlight_;
+    readChain_ = true;
     reader = sourceReader_;
   }
   const HRESULT hr = reader->ReadSample(stream_, 0, nullptr, nullptr, nullptr, nullptr);
   if (FAILED(hr)) {
     std::lock_guard lock(deliveryMutex_);
     --readsInFlight_;
+    readChain_ = false;
     deliveryChanged_.notify_all();
   }
   return hr;
+}
+
+void CaptureGrabber::EndReadChain() {
+  std::lock_guard lock(deliveryMutex_);
+  readChain_ = false;
 }
 
 void CaptureGrabber::ProcessSample(IMFSample* sample, LONGLONG timestamp) {

@@ -125,7 +125,9 @@ class CaptureGrabber : public IMFSourceReaderCallback {
   virtual void ReleaseDeviceInterfaces() {}
 
   // The common tail of StartGrabbing: grabbing, counter reset, and in
-  // asynchronous mode the first read.
+  // asynchronous mode the first read. A start while delivery still runs (a read
+  // in flight, or a block being handed over) lets that delivery go on, so one
+  // read at most is ever in flight.
   void BeginGrabbing();
   // Counts a block and hands it to the caller's callback, if one is set.
   void Deliver(LONGLONG timestamp, uint32_t byteCount, uint8_t* block);
@@ -137,11 +139,19 @@ class CaptureGrabber : public IMFSourceReaderCallback {
   bool IsAsync() const { return isAsync_; }
   bool IsGrabbing() const { return isGrabbing_; }
   uint32_t SampleCounter() const { return sampleCounter_; }
+  // Asynchronous reads requested and not yet completed.
+  int ReadsInFlight() {
+    std::lock_guard lock(deliveryMutex_);
+    return readsInFlight_;
+  }
 
  private:
   HRESULT HandleRead(HRESULT status, LONGLONG timestamp, IMFSample* sample);
-  // Issues the next asynchronous read unless delivery is being stopped.
+  // Issues the next asynchronous read unless grabbing stopped or delivery is
+  // being shut down.
   HRESULT RequestRead();
+  // Records that no read is pending and none will be requested.
+  void EndReadChain();
   // Stops issuing reads and waits for the read in flight and the running callback.
   void StopDelivery();
   // Releases the reader, its media type and the opened source.
@@ -172,6 +182,9 @@ class CaptureGrabber : public IMFSourceReaderCallback {
   std::condition_variable deliveryChanged_;
   bool acceptingReads_ = false;
   int readsInFlight_ = 0;
+  // A read is pending, or a completion is running that will request the next:
+  // set by the read that starts delivery, cleared by the completion that ends it.
+  bool readChain_ = false;
   int deliveries_ = 0;
   std::thread::id deliveringThread_;
 };

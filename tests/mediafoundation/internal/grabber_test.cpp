@@ -26,6 +26,7 @@ using tarsel::ComPtr;
 class TestCamGrabber : public tarsel::MFCamGrabber {
  public:
   using CaptureGrabber::BeginGrabbing;
+  using CaptureGrabber::ReadsInFlight;
   using CaptureGrabber::SampleCounter;
 };
 class TestAudioGrabber : public tarsel::MFAudioGrabber {
@@ -263,6 +264,52 @@ TEST_F(GrabberBase, SecondOpenKeepsAsynchronousDelivery) {
     EXPECT_EQ(seen.frames[0], 0u);  // a new source counts its frames from 0
   }
   Clear(grabber);
+}
+
+TEST_F(GrabberBase, RestartsWhileDeliveringKeepOneReadInFlight) {
+  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
+  grabber->SetReadyCallBack(Record);
+  grabber->BeginGrabbing();
+  ASSERT_TRUE(seen.WaitForBlocks(1));
+  for (int start = 0; start < 20; ++start) {
+    grabber->BeginGrabbing();
+    if (start % 5 == 0) grabber->StopGrabbing();  // a stop just before a start, too
+  }
+  grabber->BeginGrabbing();
+  EXPECT_LE(grabber->ReadsInFlight(), 1);
+  seen.Reset();
+  ASSERT_TRUE(seen.WaitForBlocks(3));
+  EXPECT_LE(grabber->ReadsInFlight(), 1);
+  Clear(grabber);
+}
+
+// COM counts initialisations per thread. A grabber undoes its own only when it
+// succeeded, and only on the thread that made it, so the caller's stay intact.
+TEST_F(GrabberBase, ComInitialisationIsUndoneOnlyWhereItSucceeded) {
+  using tarsel::platform::ComInitializationsOnThisThread;
+  auto onThread = [](auto body) { std::thread(body).join(); };
+  onThread([] {  // made and cleared on one thread without COM: back to none
+    auto grabber = OpenGrabber<TestCamGrabber>(1, false);
+    EXPECT_EQ(ComInitializationsOnThisThread(), 1);
+    Clear(grabber);
+    EXPECT_EQ(ComInitializationsOnThisThread(), 0);
+  });
+  onThread([] {  // the caller's thread is multithreaded: the grabber's request fails
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    auto grabber = OpenGrabber<TestCamGrabber>(1, false);
+    Clear(grabber);
+    EXPECT_EQ(ComInitializationsOnThisThread(), 1);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  });
+  ComPtr<TestCamGrabber> made;
+  onThread([&] { made = OpenGrabber<TestCamGrabber>(1, false); });
+  onThread([&] {  // cleared on another thread, whose own initialisation stays
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    Clear(made);
+    EXPECT_EQ(ComInitializationsOnThisThread(), 1);
+    CoUninitialize();
+  });
 }
 
 // Opens, starts asynchronous delivery and clears, a few hundred times, some
