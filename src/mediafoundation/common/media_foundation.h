@@ -21,5 +21,6 @@
 #include <strmif.h>
 #include <windows.h>
 #else
+#include "mediafoundation/platform/mf_transform.h"
 #include "mediafoundation/platform/mf_types.h"
 #endif

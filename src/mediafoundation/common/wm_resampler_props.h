@@ -1,14 +1,15 @@
-// IWMResamplerProps, the resampler DMO's quality setting. The Windows SDK
-// declares it in wmcodecdsp.h; mingw-w64's header lacks it, so it is declared
-// here when the header has not. Use __uuidof(IWMResamplerProps) for its IID
-// (the import libraries of mingw-w64 do not carry IID_IWMResamplerProps).
-// Windows only.
+// IWMResamplerProps, the resampler's quality setting, and the resampler's class.
+// The Windows SDK declares the interface in wmcodecdsp.h; mingw-w64's header
+// lacks it, so it is declared here when the header has not. The import
+// libraries of mingw-w64 do not carry IID_IWMResamplerProps either: code asks
+// ResamplerPropsIid() for it. Elsewhere the portable layer declares it all.
 #pragma once
+
+#include "mediafoundation/common/media_foundation.h"
 
 #if defined(_WIN32)
 
 #include <unknwn.h>
-#include <windows.h>
 #include <wmcodecdsp.h>
 
 #ifndef __IWMResamplerProps_INTERFACE_DEFINED__
@@ -31,3 +32,15 @@ __CRT_UUID_DECL(IWMResamplerProps, 0xe7e9984f, 0xf09f, 0x4da4, 0x90, 0x3f, 0x6e,
 #endif  // __IWMResamplerProps_INTERFACE_DEFINED__
 
 #endif  // _WIN32
+
+namespace tarsel {
+
+inline const IID& ResamplerPropsIid() {
+#if defined(_WIN32)
+  return __uuidof(IWMResamplerProps);
+#else
+  return IID_IWMResamplerProps;
+#endif
+}
+
+}  // namespace tarsel

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "mediafoundation/platform/mf_transform.h"
 #include "mediafoundation/platform/mf_types.h"
 #include "mediafoundation/platform/runtime.h"
 
@@ -25,6 +26,7 @@ namespace tarsel::platform {
 // The classes CoCreateInstance makes. Each family that brings a platform class
 // (the audio resampler, for one) adds its entry here.
 const ComClass kClasses[] = {
+    {&CLSID_CResamplerMediaObject, CreateResamplerObject},
     {nullptr, nullptr},  // the end of the table
 };
 

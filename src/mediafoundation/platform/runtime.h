@@ -14,6 +14,8 @@ struct ComClass {
 };
 // The layer's creatable class with this CLSID, or null.
 const ComClass* FindComClass(REFCLSID clsid);
+// The audio resampler transform (CLSID_CResamplerMediaObject).
+HRESULT CreateResamplerObject(REFIID riid, void** object);
 
 // MFStartup calls not yet matched by MFShutdown.
 int MediaFoundationStartups();
