@@ -1,6 +1,5 @@
-// The MFAudioGrabber_ exports that need nothing audio-specific beyond the
-// catalogue: creation, opening, the name and format queries, stop, Clear and
-// the self-test.
+// The MFAudioGrabber_ exports: creation, opening, the name and format queries,
+// start and stop, Clear and the self-test.
 #include "common/boundary.h"
 #include "mediafoundation/audio/mf_audio_grabber.h"
 #include "tarsel.h"
@@ -41,6 +40,17 @@ extern "C" TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_GetConfig(void* handle, 
                                                                   char* errorText) {
   return tarsel::GuardMessages(errorText, [&] {
     GrabberOf<MFAudioGrabber>(handle, MFAudioGrabber::kNotInitialized).GetConfig(index, config);
+    return 0;
+  });
+}
+
+extern "C" TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_StartGrabbing(void* handle,
+                                                                      int32_t formatIndex,
+                                                                      char* errorText) {
+  tarsel::ClearErrorText(errorText);
+  return tarsel::Guard(errorText, MFAudioGrabber::kStartUnknown, [&] {
+    GrabberOf<MFAudioGrabber>(handle, MFAudioGrabber::kStartNotInitialized)
+        .StartGrabbing(formatIndex);
     return 0;
   });
 }
