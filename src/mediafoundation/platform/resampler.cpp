@@ -104,7 +104,8 @@ AVChannelLayout LayoutOf(const AudioFormat& format) {
   return layout;
 }
 
-// 24-bit little-endian samples widened to the top of 32-bit ones, and back.
+// 24-bit little-endian samples widened to the top of 32-bit ones, and back
+// (in place: the first narrowed sample overlaps its source).
 void Widen24(const BYTE* in, std::size_t samples, BYTE* out) {
   for (std::size_t i = 0; i < samples; ++i, in += 3, out += 4) {
     out[0] = 0;
@@ -112,7 +113,7 @@ void Widen24(const BYTE* in, std::size_t samples, BYTE* out) {
   }
 }
 void Narrow24(const BYTE* in, std::size_t samples, BYTE* out) {
-  for (std::size_t i = 0; i < samples; ++i, in += 4, out += 3) std::memcpy(out, in + 1, 3);
+  for (std::size_t i = 0; i < samples; ++i, in += 4, out += 3) std::memmove(out, in + 1, 3);
 }
 
 ComPtr<IMFMediaType> CopyType(IMFMediaType* type) {
