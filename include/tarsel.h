@@ -395,6 +395,9 @@ TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_OpenDevice(void* handle, int32_t de
                                                         char* errorText);
 TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_GetConfig(void* handle, int32_t index,
                                                        AudioConfig* config, char* errorText);
+/* A PCM format arrives as captured, one block per captured sample; any other is
+ * resampled to 16-bit stereo PCM at 44,100 Hz, in blocks of at most 705,600
+ * bytes. Blocks arrive only from a device opened asynchronously. */
 TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_StartGrabbing(void* handle, int32_t formatIndex,
                                                            char* errorText);
 TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_StopGrabbing(void* handle);
