@@ -181,19 +181,6 @@ TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
   }
 }
 
-TEST_F(AudioGrabber, EachStartNumbersFromOne) {
-  ASSERT_NO_FATAL_FAILURE(Open(true));
-  for (int32_t format : {0, 1, 1, 2, 0}) {
-    SCOPED_TRACE(format);
-    received.Reset(grabber_);
-    ASSERT_NO_FATAL_FAILURE(Start(format));
-    ASSERT_TRUE(received.WaitFor(3));
-    ASSERT_EQ(MFAudioGrabber_StopGrabbing(grabber_), 0);
-    const std::vector<Block> blocks = received.Take();
-    ASSERT_NO_FATAL_FAILURE(ExpectNumberedFromOne(blocks));
-  }
-}
-
 TEST_F(AudioGrabber, CallbackMayRestartAndStopFromInside) {
   ASSERT_NO_FATAL_FAILURE(Open(true));
   {

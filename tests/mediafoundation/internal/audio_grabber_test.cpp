@@ -4,6 +4,7 @@
 // transform that fails, stalls or is told to stop.
 #if !defined(_WIN32)
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -116,6 +117,9 @@ TEST(AudioResamplerPath, SamplesOfAnyLengthThroughTheGrabber) {
   tarsel::DestroyGrabber(&handle);
 }
 
+#define NOT_USED(signature) \
+  HRESULT STDMETHODCALLTYPE signature override { return E_NOTIMPL; }
+
 // A transform whose output follows a script: each step writes its byte count
 // and returns its result; after the last step it needs more input.
 class ScriptedTransform final : public IMFTransform {
@@ -152,45 +156,25 @@ class ScriptedTransform final : public IMFTransform {
     return step.result;
   }
   // Unused by the grabber.
-  HRESULT STDMETHODCALLTYPE GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetStreamCount(DWORD*, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetInputStreamInfo(DWORD, MFT_INPUT_STREAM_INFO*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetAttributes(IMFAttributes**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetInputStreamAttributes(DWORD, IMFAttributes**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetOutputStreamAttributes(DWORD, IMFAttributes**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE DeleteInputStream(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AddInputStreams(DWORD, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetInputAvailableType(DWORD, DWORD, IMFMediaType**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetOutputAvailableType(DWORD, DWORD, IMFMediaType**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE SetInputType(DWORD, IMFMediaType*, DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetOutputType(DWORD, IMFMediaType*, DWORD) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetInputCurrentType(DWORD, IMFMediaType**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetOutputCurrentType(DWORD, IMFMediaType**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetInputStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetOutputStatus(DWORD*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetOutputBounds(LONGLONG, LONGLONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ProcessEvent(DWORD, IMFMediaEvent*) override { return E_NOTIMPL; }
+  NOT_USED(GetStreamLimits(DWORD*, DWORD*, DWORD*, DWORD*))
+  NOT_USED(GetStreamCount(DWORD*, DWORD*))
+  NOT_USED(GetStreamIDs(DWORD, DWORD*, DWORD, DWORD*))
+  NOT_USED(GetInputStreamInfo(DWORD, MFT_INPUT_STREAM_INFO*))
+  NOT_USED(GetAttributes(IMFAttributes**))
+  NOT_USED(GetInputStreamAttributes(DWORD, IMFAttributes**))
+  NOT_USED(GetOutputStreamAttributes(DWORD, IMFAttributes**))
+  NOT_USED(DeleteInputStream(DWORD))
+  NOT_USED(AddInputStreams(DWORD, DWORD*))
+  NOT_USED(GetInputAvailableType(DWORD, DWORD, IMFMediaType**))
+  NOT_USED(GetOutputAvailableType(DWORD, DWORD, IMFMediaType**))
+  NOT_USED(SetInputType(DWORD, IMFMediaType*, DWORD))
+  NOT_USED(SetOutputType(DWORD, IMFMediaType*, DWORD))
+  NOT_USED(GetInputCurrentType(DWORD, IMFMediaType**))
+  NOT_USED(GetOutputCurrentType(DWORD, IMFMediaType**))
+  NOT_USED(GetInputStatus(DWORD, DWORD*))
+  NOT_USED(GetOutputStatus(DWORD*))
+  NOT_USED(SetOutputBounds(LONGLONG, LONGLONG))
+  NOT_USED(ProcessEvent(DWORD, IMFMediaEvent*))
 
  private:
   const HRESULT inputResult_;
@@ -247,6 +231,8 @@ TEST(AudioResamplerPath, OutputLoopEndsOnFailureStallAndStop) {
     EXPECT_EQ(transform.flushes, script.flushes);
   }
 }
+
+#undef NOT_USED
 
 }  // namespace
 
