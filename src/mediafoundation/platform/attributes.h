@@ -171,9 +171,10 @@ class Attributes : public ComObject<Interface> {
       items.assign(items_.begin(), items_.end());
     }
     HRESULT hr = destination->DeleteAllItems();
-    for (const auto& [key, value] : items) {
+    for (const auto& item : items) {
       if (FAILED(hr)) break;
-      hr = std::visit([&](const auto& v) { return Store(destination, key, v); }, value);
+      const GUID& key = item.first;  // a lambda may not capture a structured binding in C++17
+      hr = std::visit([&](const auto& v) { return Store(destination, key, v); }, item.second);
     }
     return hr;
   }
