@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import ctypes
 import operator
+import threading
 import uuid
 from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Union
 
@@ -103,6 +104,7 @@ class _Delivery:
 
     def bridge(self, user: Callback) -> Any:
         def ready(number: int, timestamp: int, byte_count: int, block: Optional[int]) -> None:
+            _delivering.depth = getattr(_delivering, "depth", 0) + 1
             try:
                 data = np.empty(byte_count, np.uint8)
                 if byte_count and block:
@@ -112,7 +114,16 @@ class _Delivery:
                 if self.error is None:
                     self.error = error
                 raise  # ctypes hands it to sys.unraisablehook; the library never sees it
+            finally:
+                _delivering.depth -= 1
         return L.ReadyCallBack(ready)
+
+
+# Callbacks run on capture threads. A grabber closed from inside its own
+# callback must not free that callback while it still runs: such callbacks are
+# kept here for the life of the process.
+_delivering = threading.local()
+_retired: List[Any] = []
 
 
 class _Grabber(L.Handle):
@@ -123,10 +134,10 @@ class _Grabber(L.Handle):
 
     def __init__(self, index: int, asynchronous: bool) -> None:
         super().__init__()
-        count = ctypes.c_uint32()
-        self._open(self._PREFIX + "Init", ctypes.byref(count))
         self._delivery = _Delivery()
         self._callbacks: List[Any] = []  # every callback handed out, kept until close()
+        count = ctypes.c_uint32()
+        self._open(self._PREFIX + "Init", ctypes.byref(count))
         try:
             names = self._names(self._handle, count.value)
             index = operator.index(index)
@@ -173,6 +184,8 @@ class _Grabber(L.Handle):
     def close(self) -> None:
         """Stops capture and releases the device; returns after the last callback."""
         super().close()
+        if getattr(_delivering, "depth", 0):
+            _retired.extend(self._callbacks)
         self._callbacks = []
 
     @staticmethod

@@ -80,6 +80,19 @@ def test_callback_capture_delivers_frames_and_stops_cleanly(pixel_format, frame_
     assert camera.callback_error is None and camera.closed
 
 
+def test_a_callback_may_close_its_camera():
+    camera = tarsel.Camera(0)
+    closed = threading.Event()
+
+    def close_on_third(number, timestamp, data):
+        if number == 3:
+            camera.close()
+            closed.set()
+
+    camera.start(320, 240, 30, "NV12", close_on_third)
+    assert closed.wait(WAIT) and camera.closed
+
+
 def test_an_exception_in_the_callback_is_reported_and_capture_goes_on(monkeypatch):
     reported = []
     monkeypatch.setattr(sys, "unraisablehook", reported.append)
