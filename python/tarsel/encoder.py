@@ -6,7 +6,6 @@ import ctypes
 import math
 import operator
 import os
-import sys
 from typing import Any, Union
 
 import numpy as np
@@ -18,11 +17,10 @@ from ._arrays import byte_source
 def _utf16(path: Union[str, "os.PathLike[str]"]) -> ctypes.Array:
     """The path as zero-terminated UTF-16, the library's wide text."""
     text = os.fsdecode(os.fspath(path))
-    if sys.platform != "win32":
-        # Names that are not valid UTF-8 reach Python as lone surrogates; keep
-        # them out of UTF-16, whose surrogates pair up.
-        text = text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
-    return ctypes.create_string_buffer(text.encode("utf-16-le") + b"\0\0")
+    try:
+        return ctypes.create_string_buffer(text.encode("utf-16-le") + b"\0\0")
+    except UnicodeEncodeError:  # bytes that are not UTF-8 in a file name
+        raise ValueError(f"{text!r} cannot be written as UTF-16") from None
 
 
 class Encoder(L.Handle):
