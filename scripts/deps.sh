@@ -3,7 +3,8 @@
 # Does nothing when everything is there already.
 set -euo pipefail
 packages=(build-essential cmake pkg-config ffmpeg libavformat-dev libavcodec-dev
-          libavutil-dev libswscale-dev libswresample-dev libgtest-dev binutils)
+          libavutil-dev libswscale-dev libswresample-dev libgtest-dev binutils
+          python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

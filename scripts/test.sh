@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, and runs every test:
-#   1. the normal Linux build;
+#   1. the normal Linux build, and the Python package over its library;
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build (leaks included);
 #   3. a ThreadSanitizer build of the capture family, whose objects are called
 #      from worker threads;
@@ -18,6 +18,10 @@ step() { echo; echo "== $1 ($(date -u +%H:%M:%S))"; }
 step "normal build"
 bash scripts/build.sh build -DTARSEL_FIXTURE_DIR="$fixtures"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+step "Python package"
+TARSEL_LIBRARY="$root/build/src/libtarsel.so" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+  python/tests
 
 step "sanitizer build"
 bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF \
