@@ -1,5 +1,6 @@
 #include "common/log_policy.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -11,10 +12,13 @@ extern "C" {
 namespace tarsel {
 namespace {
 
-// The level TARSEL_LOG names, or -1 when it is unset or unknown.
+// Below every level FFmpeg has (AV_LOG_QUIET is -8).
+constexpr int kNoLevel = INT_MIN;
+
+// The level TARSEL_LOG names, or kNoLevel when it is unset or unknown.
 int RequestedLevel() noexcept {
   const char* value = std::getenv("TARSEL_LOG");
-  if (!value) return -1;
+  if (!value) return kNoLevel;
   static constexpr struct {
     const char* name;
     int level;
@@ -23,16 +27,19 @@ int RequestedLevel() noexcept {
   for (const auto& entry : kLevels) {
     if (std::strcmp(value, entry.name) == 0) return entry.level;
   }
-  return -1;
+  return kNoLevel;
 }
 
 void Apply() noexcept {
   const int requested = RequestedLevel();
-  if (requested >= AV_LOG_QUIET) {
+  if (requested != kNoLevel) {
     av_log_set_level(requested);
   } else if (av_log_get_level() == AV_LOG_INFO) {
     // Still FFmpeg's default: nobody in the process asked for its messages.
-    av_log_set_level(AV_LOG_ERROR);
+    // Even its errors are routine for a library that seeks and reads damaged
+    // files (a seek into B-frames misses references); failures reach the
+    // caller through return codes and texts.
+    av_log_set_level(AV_LOG_QUIET);
   }
 }
 

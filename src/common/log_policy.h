@@ -1,7 +1,7 @@
 // What FFmpeg may print on the host's console. The library itself never prints;
-// FFmpeg's own messages (container dumps, encoder statistics, demuxer warnings)
-// are lowered to errors at the first Init, unless the host chose a level of its
-// own or TARSEL_LOG asks for more.
+// FFmpeg's own messages (container dumps, encoder statistics, demuxer warnings,
+// decoder complaints after seeks) are silenced at the first Init, unless the
+// host chose a level of its own or TARSEL_LOG asks for one.
 #pragma once
 
 namespace tarsel {
