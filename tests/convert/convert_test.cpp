@@ -366,8 +366,9 @@ TEST_F(DecoderTest, RefusedCallsTouchNothing) {
 }
 
 // Every packet gives the picture the tool decodes, in order: top row first,
-// full-range levels kept, the bitmap rebuilt when the stream changes size; with
-// B-frames the first packets give none and the last pictures stay inside.
+// full-range levels kept, BT.709 pictures converted with their own matrix, the bitmap rebuilt when
+// the stream changes size; with B-frames the first packets give none and the last pictures stay
+// inside.
 TEST_F(DecoderTest, EveryPacketGivesThePictureTheToolDecodes) {
   const struct {
     const char* stream;
@@ -377,6 +378,8 @@ TEST_F(DecoderTest, EveryPacketGivesThePictureTheToolDecodes) {
       {"convert_176x144.h264", References("convert_176x144.bgr", 176, 144), 0},
       {"convert_640x480.h264", References("convert_640x480.bgr", 640, 480), 0},
       {"convert_full_range_64x48.h264", References("convert_full_range_64x48.bgr", 64, 48), 0},
+      {"convert_bt709_64x48.h264", References("convert_bt709_64x48.bgr", 64, 48), 0},
+      {"convert_bt709_full_64x48.h264", References("convert_bt709_full_64x48.bgr", 64, 48), 0},
       {"convert_sizes.h264",
        References("convert_96x64.bgr", 96, 64, References("convert_176x144.bgr", 176, 144)), 0},
       {"convert_bframes_160x120.h264", References("convert_bframes_160x120.bgr", 160, 120), 2},

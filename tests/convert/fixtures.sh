@@ -29,3 +29,10 @@ fixture convert_pattern_64x48.nv12 \
   '$FF -f rawvideo -pix_fmt bgr24 -s 64x48 -i "$FIXTURES/convert_pattern_64x48.bgr" -filter_threads 1 -sws_flags bicubic -f rawvideo -pix_fmt nv12 "$OUT"'
 fixture convert_pattern_64x48.yuv420p \
   '$FF -f rawvideo -pix_fmt bgr24 -s 64x48 -i "$FIXTURES/convert_pattern_64x48.bgr" -filter_threads 1 -sws_flags bicubic -f rawvideo -pix_fmt yuv420p "$OUT"'
+# BT.709-tagged pictures, limited and full range: converted with that matrix.
+fixture convert_bt709_64x48.h264 \
+  '$FF -f lavfi -i testsrc2=size=64x48:rate=25 -t 0.2 -vf scale=out_color_matrix=bt709 -c:v libx264 -pix_fmt yuv420p -colorspace bt709 -bf 0 -f h264 "$OUT"'
+fixture convert_bt709_64x48.bgr '$FF -i "$FIXTURES/convert_bt709_64x48.h264" -f rawvideo -pix_fmt bgr24 "$OUT"'
+fixture convert_bt709_full_64x48.h264 \
+  '$FF -f lavfi -i testsrc2=size=64x48:rate=25 -t 0.2 -vf scale=out_color_matrix=bt709:out_range=pc -c:v libx264 -pix_fmt yuvj420p -colorspace bt709 -bf 0 -f h264 "$OUT"'
+fixture convert_bt709_full_64x48.bgr '$FF -i "$FIXTURES/convert_bt709_full_64x48.h264" -f rawvideo -pix_fmt bgr24 "$OUT"'

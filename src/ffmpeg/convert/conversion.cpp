@@ -126,7 +126,8 @@ bool Conversion::Scale(const uint8_t* source, uint8_t* destination) {
                                         source_.height - directRows_, padded, padded_.pitch);
   // Every row must have come out, or the caller would get a partly old picture.
   if (tailRowsWritten < 0 || directRowsWritten + tailRowsWritten != source_.height) return false;
-  CopyRows(padded_, paddedBuffer_.get(), destination_, destination, direct ? directRowsWritten : 0);
+  CopyPlanes(padded_, paddedBuffer_.get(), destination_, destination,
+             direct ? directRowsWritten : 0);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "ffmpeg/common/av_ptr.h"
+#include "ffmpeg/common/bgr_scaler.h"
 
 namespace tarsel {
 
@@ -27,15 +28,10 @@ class Decoder {
  private:
   bool PrepareOutput();
 
-  // Released bottom-up: the decoder first, the output buffer last.
-  AvBufferPtr outputBuffer_;  // BGR24 rows outputPitch_ apart, spare bytes after
-  int outputPitch_ = 0;
+  // Released bottom-up: the decoder first, the output picture last.
+  FramePtr output_;          // BGR24 at the current picture's size, padded rows
   uint32_t outputSize_ = 0;  // packed BGR24 bytes: 3 x width x height
-  ScalerPtr scaler_;
-  int scalerWidth_ = 0;  // what scaler_ and outputBuffer_ were made for
-  int scalerHeight_ = 0;
-  int scalerFormat_ = AV_PIX_FMT_NONE;
-  bool scalerFullRange_ = false;
+  BgrScaler scaler_;
   FramePtr frame_;    // the picture most recently received
   PacketPtr packet_;  // describes the caller's bytes during DecodeFrame only
   CodecContextPtr codecContext_;

@@ -44,7 +44,7 @@ PictureLayout PictureLayout::Padded() const {
   PictureLayout padded = *this;
   std::size_t offset = 0;
   for (int plane = 0; plane < planeCount; ++plane) {
-    padded.pitch[plane] = FFALIGN(pitch[plane], kRowAlignment);
+    padded.pitch[plane] = PaddedPitch(pitch[plane]);
     padded.offset[plane] = offset;
     offset += static_cast<std::size_t>(padded.pitch[plane]) * rows[plane];
   }
@@ -72,16 +72,14 @@ bool PictureLayout::PitchesAligned() const {
   return true;
 }
 
-void CopyRows(const PictureLayout& from, const uint8_t* source, const PictureLayout& to,
-              uint8_t* destination, int firstRow) {
+void CopyPlanes(const PictureLayout& from, const uint8_t* source, const PictureLayout& to,
+                uint8_t* destination, int firstRow) {
   for (int plane = 0; plane < from.planeCount; ++plane) {
-    const std::size_t rowBytes =
-        static_cast<std::size_t>(std::min(from.pitch[plane], to.pitch[plane]));
-    for (int row = from.FirstPlaneRow(plane, firstRow); row < from.rows[plane]; ++row) {
-      std::memcpy(destination + to.offset[plane] + static_cast<std::size_t>(row) * to.pitch[plane],
-                  source + from.offset[plane] + static_cast<std::size_t>(row) * from.pitch[plane],
-                  rowBytes);
-    }
+    const std::size_t row = static_cast<std::size_t>(from.FirstPlaneRow(plane, firstRow));
+    CopyRows(source + from.offset[plane] + row * from.pitch[plane], from.pitch[plane],
+             destination + to.offset[plane] + row * to.pitch[plane], to.pitch[plane],
+             static_cast<std::size_t>(std::min(from.pitch[plane], to.pitch[plane])),
+             from.rows[plane] - static_cast<int>(row));
   }
 }
 

@@ -1,7 +1,6 @@
 // Where the planes of one picture sit in a single buffer: either packed
 // exactly as callers lay them out (alignment 1, planes back to back) or with
-// every row padded to a multiple of 64 bytes, the room libswscale's vector code
-// may use.
+// rows padded as every picture of our own is (ffmpeg/common/picture_buffer.h).
 #pragma once
 
 #include <cstddef>
@@ -11,13 +10,9 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-namespace tarsel {
+#include "ffmpeg/common/picture_buffer.h"
 
-inline constexpr int kMaxPlanes = 4;
-// libswscale's vector code works in blocks of up to 64 bytes.
-inline constexpr int kRowAlignment = 64;
-// Bytes left after an internal picture for reads and writes past its end.
-inline constexpr std::size_t kSpareBytes = 256;
+namespace tarsel {
 
 struct PictureLayout {
   AVPixelFormat format = AV_PIX_FMT_NONE;
@@ -33,7 +28,7 @@ struct PictureLayout {
 
   // The caller's layout. False when the format or size has no layout.
   static bool Packed(AVPixelFormat format, int width, int height, PictureLayout& layout);
-  // The same planes with rows padded to kRowAlignment bytes.
+  // The same planes with padded rows.
   PictureLayout Padded() const;
   // Plane pointers into a buffer holding a picture of this layout.
   void Planes(const uint8_t* base, const uint8_t* planes[kMaxPlanes]) const;
@@ -45,7 +40,7 @@ struct PictureLayout {
 
 // Copies rows [firstRow, height) of every plane from one layout to another of
 // the same picture (the pitches may differ; each row copies the packed width).
-void CopyRows(const PictureLayout& from, const uint8_t* source, const PictureLayout& to,
-              uint8_t* destination, int firstRow);
+void CopyPlanes(const PictureLayout& from, const uint8_t* source, const PictureLayout& to,
+                uint8_t* destination, int firstRow);
 
 }  // namespace tarsel

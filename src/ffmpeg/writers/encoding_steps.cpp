@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "common/boundary.h"
+#include "ffmpeg/common/picture_buffer.h"
 
 namespace tarsel {
 
@@ -17,18 +18,7 @@ FramePtr AllocatePicture(AVPixelFormat format, int width, int height, const char
                          const char* bufferFailure) {
   FramePtr frame(av_frame_alloc());
   if (!frame) throw Message(frameFailure);
-  const int size = av_image_get_buffer_size(format, width, height, 1);
-  if (size < 0) throw Message(bufferFailure);
-  // Owned by the frame, so an encoder that keeps a reference keeps the bytes alive.
-  frame->buf[0] = av_buffer_allocz(static_cast<std::size_t>(size) + kPictureSpareBytes);
-  if (!frame->buf[0]) throw Message(bufferFailure);
-  if (av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, format, width, height,
-                           1) < 0) {
-    throw Message(bufferFailure);
-  }
-  frame->format = format;
-  frame->width = width;
-  frame->height = height;
+  if (!FillPicture(frame.get(), format, width, height)) throw Message(bufferFailure);
   return frame;
 }
 
@@ -45,14 +35,6 @@ void CheckBgrPicture(const uint8_t* pixels, int stride, int width) {
   }
 }
 
-void CopyRows(const uint8_t* pixels, int stride, int rowBytes, int height, AVFrame* destination) {
-  uint8_t* row = destination->data[0];
-  for (int y = 0; y < height; ++y) {
-    std::memcpy(row, pixels + static_cast<std::ptrdiff_t>(y) * stride, rowBytes);
-    row += destination->linesize[0];
-  }
-}
-
 void BgrConverter::AllocateSource(int width, int height, const char* frameFailure,
                                   const char* bufferFailure) {
   source_ = AllocatePicture(AV_PIX_FMT_BGR24, width, height, frameFailure, bufferFailure);
@@ -65,7 +47,8 @@ void BgrConverter::CreateScaler(AVPixelFormat target, const char* scalerFailure)
 }
 
 void BgrConverter::Convert(const uint8_t* pixels, int stride, AVFrame* target) {
-  CopyRows(pixels, stride, 3 * source_->width, source_->height, source_.get());
+  CopyRows(pixels, stride, source_->data[0], source_->linesize[0],
+           static_cast<std::size_t>(3) * source_->width, source_->height);
   // The encoder may still hold the previous picture; it then gets a fresh buffer.
   if (av_frame_make_writable(target) < 0) throw std::bad_alloc();
   sws_scale(scaler_.get(), source_->data, source_->linesize, 0, source_->height, target->data,

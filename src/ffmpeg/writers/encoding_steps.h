@@ -10,10 +10,6 @@
 
 namespace tarsel {
 
-// Bytes after every picture buffer, so that swscale and SIMD code reading a
-// little past the last row stay inside the allocation.
-inline constexpr int kPictureSpareBytes = 64;
-
 inline constexpr char kCouldNotSendFrame[] = "Could send encode video frame\n";
 inline constexpr char kErrorDuringEncoding[] = "Error during encoding\n";
 inline constexpr char kCouldNotWritePacket[] = "Could not encode video frame\n";
@@ -21,10 +17,9 @@ inline constexpr char kInvalidSize[] = "Invalid picture size";
 inline constexpr char kNoPixels[] = "The picture is null";
 inline constexpr char kStrideTooSmall[] = "The stride is smaller than a picture row";
 
-// A frame of the given format and size whose picture lies in one buffer laid
-// out with alignment 1 (rows exactly as wide as their pixels) and followed by
-// kPictureSpareBytes. The frame owns the buffer. Raises frameFailure when the
-// frame cannot be made and bufferFailure when its buffer cannot.
+// A frame of the given format and size whose picture lies in one buffer of its
+// own with padded rows (ffmpeg/common/picture_buffer.h). Raises frameFailure
+// when the frame cannot be made and bufferFailure when its buffer cannot.
 FramePtr AllocatePicture(AVPixelFormat format, int width, int height, const char* frameFailure,
                          const char* bufferFailure);
 
@@ -51,10 +46,6 @@ class BgrConverter {
   ScalerPtr scaler_;
   FramePtr source_;
 };
-
-// Copies height rows of rowBytes each from pixels (stride bytes apart) into the
-// first plane of destination.
-void CopyRows(const uint8_t* pixels, int stride, int rowBytes, int height, AVFrame* destination);
 
 // The frame rate as a time base power/scaled, with power the smallest power of
 // ten that brings scaled/power within 0.001 of the rate (not reduced: 29.97
