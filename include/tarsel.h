@@ -15,6 +15,10 @@
  *  - A handle is used by one thread at a time. Buffers handed to an export are
  *    copied before it returns, except the blocks passed to the capture ready
  *    callbacks, which live only while the callback runs.
+ *  - The library prints nothing. At the first Init it silences FFmpeg's own
+ *    messages if the host left FFmpeg's log level at its default; a host that
+ *    set a level keeps it. TARSEL_LOG=error|warning|info|verbose|debug|quiet in
+ *    the environment sets FFmpeg's level instead, for diagnosis.
  */
 #ifndef TARSEL_H
 #define TARSEL_H
@@ -147,7 +151,19 @@ typedef void(TARSEL_CALL* AudioReadyCallBack)(uint32_t blockNumber, int64_t time
  * for an address starting "xxrt"; an address ending in "cgi" is read as MJPEG).
  * applyAspect: stretch the output width by the sample aspect ratio. sequential:
  * deliver pictures in decoder order and trust the container's frame count.
- * interruptCallback may be NULL. On failure the handle is left untouched. */
+ * interruptCallback may be NULL. On failure the handle is left untouched.
+ *
+ * Frame indices. Outside sequential and live mode, index k stands for the time
+ * k / frameRate from the stream's first picture: the reader resamples the
+ * stream to a constant rate. A regular stream is numbered at its own rate, one
+ * picture per index. Where pictures lie on a finer grid than the average rate
+ * (frames dropped or cut out, variable rate), they are numbered on that grid;
+ * an index without a picture of its own gets the next picture (the last picture
+ * serves every index after it). Reading indices 0 to frameCount - 1 in turn
+ * delivers every picture at least once. At a rate set with VIDEO_SetFrameRate,
+ * index k is the first picture at or after k / rate. In sequential mode every
+ * picture is delivered once, in order, whatever its time. Pictures are
+ * converted to BGR24 with the stream's own YUV matrix and range. */
 TARSEL_EXPORT int TARSEL_CALL VIDEO_Init(void** handle, const char* path, uint8_t live,
                                          uint8_t applyAspect,
                                          VideoInterruptCallBack interruptCallback,

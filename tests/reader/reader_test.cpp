@@ -9,10 +9,17 @@
 #include <random>
 #include <tuple>
 
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
+#include <libavutil/log.h>
 #include <libavutil/md5.h>
 }
 
@@ -208,6 +215,35 @@ std::vector<std::string> SequentialMd5s(void* reader, double rate, double timeSl
   return sums;
 }
 
+// What the process writes to its standard error while body runs.
+template <typename Body>
+std::string CapturedStderr(Body body) {
+#if defined(_WIN32)
+  const auto duplicate = _dup;
+  const auto duplicateTo = _dup2;
+  const auto close = _close;
+  const auto descriptor = _fileno;
+#else
+  const auto duplicate = ::dup;
+  const auto duplicateTo = ::dup2;
+  const auto close = ::close;
+  const auto descriptor = ::fileno;
+#endif
+  const std::string path = tarsel_test::ScratchPath("stderr.txt");
+  std::fflush(stderr);
+  FILE* capture = std::fopen(path.c_str(), "wb");
+  if (!capture) return "cannot capture";
+  const int saved = duplicate(2);
+  duplicateTo(descriptor(capture), 2);
+  body();
+  std::fflush(stderr);
+  duplicateTo(saved, 2);
+  close(saved);
+  std::fclose(capture);
+  const std::vector<uint8_t> bytes = tarsel_test::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 }  // namespace
 
 TEST(VideoOpen, The250FrameClipMatchesTheProbe) {
@@ -274,7 +310,9 @@ TEST(VideoOpen, CountsRateAndDurationFollowTheTimestamps) {
       {"reader_60.mkv", false, 120, 60.0, 2.0, 0, 0.001},          // B-frames, 1 ms ticks
       {"reader_bframes.ts", false, 100, 25.0, 4.0, 0, 1e-9},       // starts at 1.4 s
       {"reader_bframes.ts", true, 100, 25.0, 4.0, 0, 1e-9},
-      {"reader_mpeg4.avi", false, 100, 25.0, 4.0, 0, 0},  // B-frames in AVI slots
+      {"reader_mpeg4.avi", false, 100, 25.0, 4.0, 0, 0},     // B-frames in AVI slots
+      {"reader_claims2g.mp4", false, 100, 25.0, 4.0, 0, 0},  // claims 2^31 frames
+      {"reader_claims2g.mp4", true, 100, 25.0, 4.0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fixture << " sequential " << c.sequential);
@@ -363,17 +401,18 @@ TEST(VideoOpen, AspectRatioWidensTheOutput) {
   struct Case {
     const char* fixture;
     bool apply;
-    int width;
-  } cases[] = {{"reader_sar43.mp4", true, 960},
-               {"reader_sar1611.mp4", true, 1045},
-               {"reader_sar1611.mp4", false, 720}};
+    int width, height;
+  } cases[] = {{"reader_sar43.mp4", true, 960, 576},
+               {"reader_sar1611.mp4", true, 1045, 576},
+               {"reader_sar1611.mp4", false, 720, 576},
+               {"reader_sar12_4x4.mp4", true, 2, 4}};  // 2 & ~2 would be 0
   for (const Case& c : cases) {
     Reader reader(c.fixture, false, false, c.apply);
     const VidInfo info = reader.Info();
     EXPECT_EQ(info.width, c.width) << c.fixture;
-    EXPECT_EQ(info.height, 576) << c.fixture;
+    EXPECT_EQ(info.height, c.height) << c.fixture;
     // The stretched picture is delivered at the output size.
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(c.width) * 576 * 3 + 16, 0x5A);
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(c.width) * c.height * 3 + 16, 0x5A);
     char errorText[200];
     EXPECT_EQ(NextInto(reader.handle(), pixels.data(), c.width * 3, errorText), 0);
     EXPECT_EQ(pixels.back(), 0x5A);
@@ -528,8 +567,21 @@ TEST(VideoFrames, ReadAllFramesThenSetFrameRate) {
     EXPECT_EQ(d.index, static_cast<uint32_t>(i));
     EXPECT_EQ(Md5Of(picture), expected[(i + 1) / 2]) << i;
   }
+  // At half the rate index k is the picture at k / 12.5 s, picture 2k.
   EXPECT_EQ(VIDEO_SetFrameRate(reader.handle(), 12.5, errorText), 0);
   EXPECT_EQ(reader.Info().frameCount, 50);
+  for (int k : {1, 13, 49, 0, 25}) {
+    const Delivery d = AtIndex(reader.handle(), k, &picture);
+    ASSERT_EQ(d.result, 0);
+    EXPECT_EQ(Md5Of(picture), expected[2 * k]) << k;
+    EXPECT_DOUBLE_EQ(d.time, 0.08 * k);
+  }
+  EXPECT_EQ(VIDEO_Rewind(reader.handle(), errorText), 0);
+  for (int k = 0; k < 50; ++k) {
+    ASSERT_EQ(Next(reader.handle(), &picture).result, 0);
+    EXPECT_EQ(Md5Of(picture), expected[2 * k]) << k;
+  }
+  EXPECT_EQ(Next(reader.handle(), &picture).result, 1);
 }
 
 // Padded, odd-aligned and bottom-up rows; strides too small are refused with
@@ -646,4 +698,200 @@ TEST(VideoFrames, TruncatedAndLiveInputs) {
     EXPECT_EQ(d.index, static_cast<uint32_t>(i));
     EXPECT_EQ(Md5Of(picture), expected[i]);
   }
+}
+
+// Each picture converted with the matrix and range the stream is tagged with,
+// as the ffmpeg tool converts it.
+TEST(VideoFrames, ColoursFollowTheStreamsMatrixAndRange) {
+  for (const char* clip :
+       {"reader_bt709_tv", "reader_bt709_pc", "reader_bt2020_10bit", "reader_smpte240m_422"}) {
+    SCOPED_TRACE(clip);
+    const auto expected = ReferencePictures(std::string(clip) + ".bgr");
+    ASSERT_EQ(expected.size(), 3u);
+    Reader reader(std::string(clip) + ".mp4");
+    Picture picture;
+    for (const Picture& reference : expected) {
+      ASSERT_EQ(Next(reader.handle(), &picture).result, 0);
+      double difference = 0;
+      for (std::size_t k = 0; k < picture.size(); ++k)
+        difference += std::abs(picture[k] - reference[k]);
+      EXPECT_LT(difference / picture.size(), 1.0);
+    }
+  }
+}
+
+// Reading indices 0 to frameCount - 1 in turn delivers every picture the tool
+// decodes, in order, and the last index delivered is frameCount - 1; requests
+// by index give what the sequence gave.
+TEST(VideoFrames, NoPictureIsLostOffTheGrid) {
+  struct Case {
+    const char* clip;
+    const char* md5s;
+    int count;
+    double rate;
+    bool oneToOne;  // index k is picture k
+  } cases[] = {
+      {"reader_cut.mp4", "reader_cut_mp4.md5", 100, 25.0, false},  // 1 s cut out
+      {"reader_cut.mkv", "reader_cut_mkv.md5", 100, 25.0, false},
+      {"reader_vfr.mp4", "reader_vfr_mp4.md5", 172, 50.0, false},  // 40, 20, 80 ms apart
+      {"reader_vfr.mkv", "reader_vfr_mkv.md5", 172, 50.0, false},
+      {"reader_jitter.mkv", "reader_jitter_mkv.md5", 90, 30.0, true},        // +-10 ms
+      {"reader_negative.webm", "reader_negative_webm.md5", 75, 25.0, true},  // from -0.5 s
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.clip);
+    const std::vector<std::string> expected = ReferenceMd5s(c.md5s);
+    ASSERT_EQ(expected.size(), 75u + 15u * (c.count == 90));
+    Reader reader(c.clip);
+    const VidInfo info = reader.Info();
+    EXPECT_EQ(info.frameCount, c.count);
+    EXPECT_DOUBLE_EQ(info.frameRate, c.rate);
+    std::vector<std::string> delivered;
+    Picture picture;
+    for (Delivery d; (d = Next(reader.handle(), &picture)).result == 0;) {
+      EXPECT_EQ(d.index, delivered.size());
+      delivered.push_back(Md5Of(picture));
+    }
+    EXPECT_EQ(static_cast<int>(delivered.size()), c.count);
+    if (c.oneToOne) {
+      EXPECT_EQ(delivered, expected);
+    }
+    // Each picture in order, each at least once.
+    std::size_t next = 0;
+    for (const std::string& sum : delivered) {
+      if (next < expected.size() && sum == expected[next]) {
+        ++next;
+      } else {
+        EXPECT_TRUE(next > 0 && sum == expected[next - 1]) << "picture " << next;
+      }
+    }
+    EXPECT_EQ(next, expected.size());
+    for (int index : {0, 1, c.count / 3, c.count / 2, c.count - 2, c.count - 1, 7, 26}) {
+      ASSERT_EQ(AtIndex(reader.handle(), index, &picture).result, 0) << index;
+      EXPECT_EQ(Md5Of(picture), delivered[index]) << index;
+    }
+  }
+}
+
+// Matroska stores 29.97 fps times rounded to the millisecond: picture k's time
+// lies a fraction of a millisecond before k / fps, and is still the picture at k / fps.
+TEST(VideoFrames, TimesRoundedByTheContainer) {
+  const auto expected = ReferenceMd5s("reader_2997_mkv.md5");
+  ASSERT_EQ(expected.size(), 90u);
+  Reader reader("reader_2997.mkv");
+  const double rate = 30000.0 / 1001;
+  ASSERT_NEAR(reader.Info().frameRate, rate, 1e-9);
+  Picture picture;
+  for (int k = 0; k < 90; ++k) {
+    const Delivery d = AtTime(reader.handle(), k / rate, &picture);
+    ASSERT_EQ(d.result, 0) << k;
+    EXPECT_EQ(d.index, static_cast<uint32_t>(k));
+    EXPECT_EQ(Md5Of(picture), expected[k]) << k;
+  }
+}
+
+// Files whose pictures cannot be decoded, or whose pixel format stays unknown,
+// open or fail with a message, and deliver nothing; none ends the process.
+TEST(VideoOpen, UndecodableFilesDeliverNothing) {
+  struct Case {
+    const char* fixture;
+    int count;
+  } cases[] = {{"reader_truncated.mkv", 0},  // 642 bytes: headers only
+               {"reader_zeroed.mp4", 100}};  // every picture's bytes zeroed
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Reader reader(c.fixture);
+    EXPECT_EQ(reader.Info().frameCount, c.count);
+    EXPECT_EQ(reader.Info().width, 128);
+    Picture picture;
+    EXPECT_EQ(Next(reader.handle(), &picture).result, 1);
+    EXPECT_EQ(AtIndex(reader.handle(), c.count / 2, &picture).result, 1);
+    EXPECT_EQ(AtTime(reader.handle(), 1.0, &picture).result, 1);
+  }
+}
+
+// Opening a stream of 4096x4096 pictures makes no picture buffers: they are
+// made when a delivery needs them.
+TEST(VideoOpen, PictureBuffersAreMadeWhenNeeded) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "resident memory is read from /proc";
+#else
+  const auto resident = [] {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, residentPages = 0;
+    statm >> pages >> residentPages;
+    return residentPages * sysconf(_SC_PAGESIZE);
+  };
+  const long picture = 4096L * 4096 * 3;
+  const long before = resident();
+  Reader reader("reader_4096.mkv");
+  EXPECT_LT(resident() - before, picture / 2);
+  std::vector<uint8_t> pixels(static_cast<std::size_t>(picture));
+  char errorText[200];
+  EXPECT_EQ(NextInto(reader.handle(), pixels.data(), 4096 * 3, errorText), 0);
+  EXPECT_EQ(pixels[picture / 2], pixels[0]);  // one grey
+#endif
+}
+
+// FFmpeg's messages (demuxer and decoder complaints about damaged or cut files,
+// seeks into B-frames) do not reach the host's console.
+TEST(VideoOpen, TheLibraryPrintsNothing) {
+  const std::string output = CapturedStderr([] {
+    std::fprintf(stderr, "-");
+    const auto clip = tarsel_test::ReadFile(FixturePath("reader_250.mp4"));
+    const std::string cut =
+        Scratch("cut.mp4", std::vector<uint8_t>(clip.begin(), clip.begin() + clip.size() / 2));
+    EXPECT_EQ(Open(cut.c_str()).result, 1);
+    Picture picture;
+    for (const char* fixture : {"reader_zeroed.mp4", "reader_truncated.ts", "reader_bframes.mp4"}) {
+      Reader reader(fixture);
+      for (int index : {70, 10, 40, 99}) AtIndex(reader.handle(), index, &picture);
+      while (Next(reader.handle(), &picture).result == 0) {
+      }
+    }
+  });
+  EXPECT_EQ(output, "-");
+  if (!std::getenv("TARSEL_LOG")) {
+    EXPECT_EQ(av_log_get_level(), AV_LOG_QUIET);
+  }
+}
+
+// Picture 49's timestamp gained 2^30 ms: it stands 12 days after the others.
+// At imposed rates of 30 and 1000 fps every request ends after a few seeks:
+// pictures before it are found as usual, indices in the gap get the far
+// picture, and requests between the two find what they find, quickly.
+TEST(VideoFrames, DamagedTimestampsKeepRequestsShort) {
+  const auto expected = ReferenceMd5s("reader_plain_flv.md5");
+  ASSERT_EQ(expected.size(), 100u);
+  constexpr int kFar = 49;
+  Reader reader("reader_flipped.flv");
+  ErrorText errorText;
+  Picture picture;
+  for (double rate : {30.0, 1000.0}) {
+    SCOPED_TRACE(testing::Message() << rate << " fps");
+    ASSERT_EQ(VIDEO_SetFrameRate(reader.handle(), rate, errorText), 0);
+    const int count = reader.Info().frameCount;
+    EXPECT_GT(count, static_cast<int>(rate * 1e6));
+    const struct {
+      int index, picture;
+    } requests[] = {{count - 1, kFar},
+                    {count / 2, kFar},
+                    {0, 0},
+                    {static_cast<int>(rate), 25},
+                    {static_cast<int>(rate * 1.5), 38},
+                    {static_cast<int>(rate * 3.97), -1},
+                    {static_cast<int>(rate * 2), -1}};
+    for (const auto& request : requests) {
+      const Delivery d = AtIndex(reader.handle(), request.index, &picture);
+      if (request.picture < 0) continue;
+      ASSERT_EQ(d.result, 0) << request.index;
+      EXPECT_EQ(Md5Of(picture), expected[request.picture]) << request.index;
+    }
+    EXPECT_EQ(AtIndex(reader.handle(), static_cast<int>(rate * 1.5), &picture).result, 0);
+    const Delivery next = Next(reader.handle(), &picture);
+    EXPECT_EQ(next.result, 0);
+    EXPECT_EQ(next.index, static_cast<uint32_t>(rate * 1.5) + 1);
+  }
+  EXPECT_EQ(AtTime(reader.handle(), 1000.0, &picture).result, 0);
+  EXPECT_EQ(Md5Of(picture), expected[kFar]);
 }

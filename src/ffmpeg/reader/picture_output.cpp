@@ -1,8 +1,7 @@
 #include "ffmpeg/reader/picture_output.h"
 
-#include <cstring>
-
 #include "common/boundary.h"
+#include "ffmpeg/common/picture_buffer.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -12,102 +11,83 @@ namespace tarsel {
 namespace {
 
 constexpr int kBytesPerPixel = 3;
-constexpr int kAlignment = 64;
 // libswscale's SIMD converters write whole blocks of pixels; a row whose width is
 // a multiple of this ends on a block boundary, so they write it exactly.
 constexpr int kExactWidthMultiple = 32;
 // SIMD stores are safest on 16-byte aligned rows.
-constexpr uintptr_t kRowAlignment = 16;
+constexpr uintptr_t kStoreAlignment = 16;
 
 constexpr char kPictureSize[] = "Could not retrieve correct video size";
-constexpr char kNoBuffer[] = "Could not allocate the picture buffer";
 constexpr char kNoScaler[] = "Could not create the picture converter";
 
 int64_t Magnitude(int64_t value) { return value < 0 ? -value : value; }
 
+// A picture buffer of our own, made on first use; false when memory is short.
+bool Ensure(FramePtr& picture, int width, int height) {
+  if (!picture) picture = AllocatePicture(AV_PIX_FMT_BGR24, width, height);
+  return picture != nullptr;
+}
+
 }  // namespace
 
-void PictureOutput::Prepare(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat,
-                            int width, int height) {
-  if (av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, 1) < 1) throw Message(kPictureSize);
+void PictureOutput::Prepare(const AVCodecContext& decoder, int width, int height) {
+  if (av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, 1) < 1 ||
+      PaddedPitch(int64_t{kBytesPerPixel} * width) == 0)
+    throw Message(kPictureSize);
   width_ = width;
   height_ = height;
   rowBytes_ = kBytesPerPixel * width;
-  pitch_ = FFALIGN(rowBytes_, kAlignment) + kAlignment;
-  const std::size_t size =
-      static_cast<std::size_t>(pitch_) * static_cast<std::size_t>(height) + kAlignment;
-  outputBuffer_ = AllocateAvBuffer(size);
-  repeatBuffer_ = AllocateAvBuffer(size);
-  if (!outputBuffer_ || !repeatBuffer_) throw Message(kNoBuffer);
-  // The repeat buffer may be served before any picture was held (a caller
-  // skipping into a gap); it then shows black rather than stale memory.
-  std::memset(repeatBuffer_.get(), 0, size);
-  scaler_.reset(sws_getContext(sourceWidth, sourceHeight, sourceFormat, width, height,
-                               AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
-  if (!scaler_) throw Message(kNoScaler);
-  sourceWidth_ = sourceWidth;
-  sourceHeight_ = sourceHeight;
-  sourceFormat_ = sourceFormat;
+  // Damaged or unusual streams may leave the format unknown until a picture is
+  // decoded; the conversion is then made for that picture.
+  const PictureKind announced = PictureKind::Of(decoder);
+  if (announced.format == AV_PIX_FMT_NONE) return;
+  if (!scaler_.Fit(announced, width_, height_)) throw Message(kNoScaler);
 }
 
 bool PictureOutput::StrideFits(int64_t stride) const { return Magnitude(stride) >= rowBytes_; }
 
-// A stream may change its picture size or format midway (broadcasts, adaptive
-// streams); the scaler follows the decoded picture, the output size stays.
-bool PictureOutput::FitScaler(const AVFrame& picture) {
-  const auto format = static_cast<AVPixelFormat>(picture.format);
-  if (picture.width == sourceWidth_ && picture.height == sourceHeight_ && format == sourceFormat_ &&
-      scaler_)
-    return true;
-  scaler_.reset(sws_getCachedContext(scaler_.release(), picture.width, picture.height, format,
-                                     width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
-                                     nullptr, nullptr));
-  sourceWidth_ = picture.width;
-  sourceHeight_ = picture.height;
-  sourceFormat_ = format;
-  return scaler_ != nullptr;
-}
-
-bool PictureOutput::ConvertInto(const AVFrame& picture, uint8_t* firstRow, int64_t stride) {
-  if (!FitScaler(picture)) return false;
-  uint8_t* planes[4] = {firstRow, nullptr, nullptr, nullptr};
-  int strides[4] = {static_cast<int>(stride), 0, 0, 0};
-  const int rows =
-      sws_scale(scaler_.get(), picture.data, picture.linesize, 0, picture.height, planes, strides);
-  return rows == height_;
-}
-
 // Only unscaled conversions, whose row writers are known to be exact at such
 // widths, write straight into the caller's rows.
 bool PictureOutput::CanWriteInPlace(const uint8_t* pixels, int64_t stride) const {
-  return width_ % kExactWidthMultiple == 0 && sourceWidth_ == width_ && sourceHeight_ == height_ &&
-         stride % static_cast<int64_t>(kRowAlignment) == 0 &&
-         reinterpret_cast<uintptr_t>(pixels) % kRowAlignment == 0 && Magnitude(stride) <= INT32_MAX;
+  const PictureKind& source = scaler_.source();
+  return width_ % kExactWidthMultiple == 0 && source.width == width_ && source.height == height_ &&
+         stride % static_cast<int64_t>(kStoreAlignment) == 0 &&
+         reinterpret_cast<uintptr_t>(pixels) % kStoreAlignment == 0 &&
+         Magnitude(stride) <= INT32_MAX;
 }
 
-void PictureOutput::CopyRows(const uint8_t* source, uint8_t* pixels, int64_t stride) const {
-  for (int row = 0; row < height_; ++row) {
-    std::memcpy(pixels + static_cast<std::ptrdiff_t>(row * stride), source, rowBytes_);
-    source += pitch_;
-  }
+bool PictureOutput::ConvertInto(const AVFrame& picture, AVFrame& target) {
+  return scaler_.Convert(picture, target.data[0], target.linesize[0]);
+}
+
+void PictureOutput::CopyOut(const AVFrame& source, uint8_t* pixels, int64_t stride) const {
+  CopyRows(source.data[0], source.linesize[0], pixels, static_cast<std::ptrdiff_t>(stride),
+           static_cast<std::size_t>(rowBytes_), height_);
 }
 
 bool PictureOutput::Deliver(const AVFrame& picture, uint8_t* pixels, int64_t stride, bool hold) {
-  if (!FitScaler(picture)) return false;
+  // A stream may change its picture size, format or colours midway (broadcasts,
+  // adaptive streams); the conversion follows the picture, the output size stays.
+  if (!scaler_.Fit(PictureKind::Of(picture), width_, height_)) return false;
   if (hold) {
-    if (!ConvertInto(picture, repeatBuffer_.get(), pitch_)) return false;
-    if (pixels) CopyRows(repeatBuffer_.get(), pixels, stride);
+    if (!Ensure(held_, width_, height_) || !ConvertInto(picture, *held_)) return false;
+    if (pixels) CopyOut(*held_, pixels, stride);
     return true;
   }
   if (!pixels) return true;
-  if (CanWriteInPlace(pixels, stride)) return ConvertInto(picture, pixels, stride);
-  if (!ConvertInto(picture, outputBuffer_.get(), pitch_)) return false;
-  CopyRows(outputBuffer_.get(), pixels, stride);
+  if (CanWriteInPlace(pixels, stride)) {
+    return scaler_.Convert(picture, pixels, static_cast<int>(stride));
+  }
+  if (!Ensure(converted_, width_, height_) || !ConvertInto(picture, *converted_)) return false;
+  CopyOut(*converted_, pixels, stride);
   return true;
 }
 
-void PictureOutput::DeliverHeld(uint8_t* pixels, int64_t stride) const {
-  if (pixels) CopyRows(repeatBuffer_.get(), pixels, stride);
+bool PictureOutput::DeliverHeld(uint8_t* pixels, int64_t stride) {
+  if (!pixels) return true;
+  if (!Ensure(held_, width_, height_)) return false;
+  CopyOut(*held_, pixels, stride);
+  return true;
 }
 
 }  // namespace tarsel

@@ -1,14 +1,17 @@
 // The object behind a VIDEO_ handle: opens a file or stream, settles its frame
 // rate and frame count, and hands out decoded pictures as BGR24 by sequence,
-// time or index.
+// time or index. Its parts: the input (VideoInput), what the stream's timeline
+// is (AnalyseStream), the decoding (DecodeLoop), how pictures are numbered and
+// repeated (FrameNumbering), and their conversion to BGR24 (PictureOutput).
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "ffmpeg/common/av_ptr.h"
+#include "ffmpeg/reader/decode_loop.h"
+#include "ffmpeg/reader/frame_numbering.h"
 #include "ffmpeg/reader/picture_output.h"
+#include "ffmpeg/reader/stream_analysis.h"
+#include "ffmpeg/reader/video_input.h"
 #include "tarsel.h"
 
 namespace tarsel {
@@ -21,16 +24,15 @@ class VideoReader {
   VideoReader(const VideoReader&) = delete;
   VideoReader& operator=(const VideoReader&) = delete;
 
-  // Opening and information (video_reader_open.cpp).
   void Open(const char* path, bool live, bool applyAspect, VideoInterruptCallBack interrupt,
             bool sequential);
   void GetVideoInfo(int32_t* width, int32_t* height, int32_t* frameCount, double* duration,
                     double* frameRate);
   void GetVidInfo(VidInfo* info);
-  uint32_t AudioInfo() const { return static_cast<uint32_t>(audioInfo_); }
+  // The reader does not examine audio.
+  uint32_t AudioInfo() const { return 0; }
 
-  // Frame access (video_reader_frames.cpp). The picture calls return false when
-  // no picture was delivered.
+  // The picture calls return false when no picture was delivered.
   bool NextFrame(uint8_t* pixels, int32_t stride);
   bool FrameAtTime(uint8_t* pixels, int32_t stride, double seconds);
   bool FrameAtIndex(uint8_t* pixels, int32_t stride, int32_t index);
@@ -43,12 +45,9 @@ class VideoReader {
 
   int32_t frameIndex() const { return frameIndex_; }
   double frameTime() const { return frameTime_; }
-  double frameTimeAgain() const { return frameTimeAgain_; }
+  double frameTimeAgain() const { return frameTime_; }
 
  private:
-  enum class Pull { kPicture, kEnd, kFailed };
-  // Room for the display slots of packets whose pictures are still in the decoder.
-  static constexpr std::size_t kSlotRoom = 64;
   // What a seeking request looks for: the picture with an index, or the first
   // picture at or after a time.
   struct Goal {
@@ -57,81 +56,34 @@ class VideoReader {
     double seconds;
   };
 
-  // Opening.
-  void OpenInput(const char* path, bool applyAspect);
-  void OpenDecoder(AVDictionary** options);
-  void ReadFirstTimestamp();
-  void Analyse();
+  void ApplyAspect(const AVCodecContext& decoder);
   double TimeBase() const;
-  AVStream& Stream() const;
-
-  // Decoding.
-  Pull DecodeNext(int64_t discardBelowIndex = -1);
-  Pull SendEndOfInput();
-  void SendPacket(int64_t discardBelowIndex);
-  void FlushDecoder();
-  bool SeekStream(int64_t timestamp, int flags);
-  bool SeekToStart();
-  void Stamp();
-  int64_t IndexOfTimestamp(int64_t timestamp) const;
-  int64_t TimestampOfIndex(int64_t index) const;
-  void RememberSlot(int64_t timestamp);
-  bool TakeSlot(int64_t* timestamp);
-
-  // Frame access.
+  FrameNumbering::Stamp StampPicture();
+  bool Refused(const uint8_t* pixels, int64_t stride) const;
+  bool Deliver(uint8_t* pixels, int64_t stride, int64_t until, int64_t wanted);
   bool SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stride);
-  bool Reached(const Goal& goal) const;
-  bool Beyond(const Goal& goal) const;
-  bool Deliver(uint8_t* pixels, int64_t stride);
-  bool Refused(uint8_t* pixels, int64_t stride) const;
+  bool Reached(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
+  bool Beyond(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
 
-  // State of the reader.
+  // Where the reader stands, as the picture exports report it.
   int32_t frameIndex_ = -1;
   double frameTime_ = 0.0;
-  double frameTimeAgain_ = 0.0;
-  double durationSeconds_ = 0.0;
   int32_t frameCount_ = 0;
-  int64_t stride_ = 0;
-  int videoStreamIndex_ = -1;
-  int64_t audioInfo_ = 0;
-  // The first packet's timestamp (dts, or pts without one), reported as the
-  // start timestamp; pictures are numbered from startTime_, the stream's first
-  // presentation time.
-  int64_t firstTimestamp_ = 0;
-  int64_t startTime_ = 0;
-  int64_t lastTimestamp_ = 0;
-  int64_t lastTimestampAgain_ = 0;
-  int64_t ticksPerFrame_ = 1;
-  bool repeatPending_ = false;
-  int32_t repeatUntil_ = 0;
-  double frameRate_ = 0.0;
-  // Length of the stream in ticks from startTime_.
-  int64_t endTimestamp_ = 0;
-  int64_t lastPacketTimestamp_ = 0;
+  // Stored by the information exports; time requests check against it.
+  double durationSeconds_ = 0.0;
   bool live_ = false;
   bool sequential_ = false;
-  bool draining_ = false;
-  bool drained_ = false;
-  bool packetPending_ = false;
-  bool ptsValid_ = true;
   int width_ = 0;
   int height_ = 0;
-  // Index of the last picture stamped, for pictures that carry no timestamp.
-  int64_t lastStampedIndex_ = -1;
-  // Inputs whose packets lack presentation times (AVI) number pictures by
-  // display slot: the sorted timestamps of the packets sent since the last flush.
-  bool slotTimestamps_ = false;
-  bool awaitingKeyPacket_ = false;
-  bool skippingLeading_ = false;
-  int slotsToDrop_ = 0;
-  std::vector<int64_t> slots_;
-  VideoInterruptCallBack interrupt_ = nullptr;
+  // The picture held for the indices up to heldUntil_.
+  bool holding_ = false;
+  int64_t heldUntil_ = 0;
+  Timeline timeline_;
 
-  // FFmpeg objects, released in reverse order.
-  InputContextPtr formatContext_;
-  CodecContextPtr codecContext_;
-  FramePtr decodedFrame_;
-  PacketPtr packet_;
+  // Released bottom-up: the conversion, the decoder, then the input.
+  VideoInput input_;
+  DecodeLoop decoding_;
+  FrameNumbering numbering_;
   PictureOutput output_;
 };
 
