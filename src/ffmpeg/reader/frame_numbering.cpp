@@ -45,7 +45,7 @@ void FrameNumbering::NumberAt(double rate, bool imposed) {
 }
 
 double FrameNumbering::Frames(int64_t timestamp) const {
-  return static_cast<double>(timestamp - start_) * tick_ * rate_;
+  return (static_cast<double>(timestamp) - static_cast<double>(start_)) * tick_ * rate_;
 }
 
 int64_t FrameNumbering::IndexOf(int64_t timestamp) const {
@@ -57,18 +57,18 @@ int64_t FrameNumbering::IndexOf(int64_t timestamp) const {
 int64_t FrameNumbering::TimestampOf(int64_t index) const {
   const double ticks = std::round(static_cast<double>(index) / (tick_ * rate_));
   if (!std::isfinite(ticks)) return start_;
-  return start_ + ToInteger(ticks);
+  return SaturatingSum(start_, ToInteger(ticks));
 }
 
 int64_t FrameNumbering::EarliestTimestampOf(int64_t index) const {
   const double reach = imposed_ ? halfTick_ * rate_ + kRoundingSlack : 0.5;
   const double ticks = std::floor((static_cast<double>(index) - reach) / (tick_ * rate_));
   if (!std::isfinite(ticks)) return start_;
-  return start_ + ToInteger(ticks) - 1;
+  return SaturatingSum(start_, SaturatingSum(ToInteger(ticks), -1));
 }
 
 double FrameNumbering::SecondsOf(int64_t timestamp) const {
-  return tick_ * static_cast<double>(timestamp - start_);
+  return tick_ * (static_cast<double>(timestamp) - static_cast<double>(start_));
 }
 
 FrameNumbering::Stamp FrameNumbering::StampOf(int64_t timestamp) {

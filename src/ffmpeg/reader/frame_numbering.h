@@ -16,6 +16,13 @@ extern "C" {
 
 namespace tarsel {
 
+// a + b, held at the ends of int64_t: damaged files carry any timestamp.
+inline int64_t SaturatingSum(int64_t a, int64_t b) {
+  if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+  if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+  return a + b;
+}
+
 class FrameNumbering {
  public:
   // The stream's time base and first presentation time (index 0), the timestamp

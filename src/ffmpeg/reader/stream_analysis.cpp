@@ -156,31 +156,34 @@ std::vector<int64_t> IndexTimes(AVStream& stream, int64_t frames) {
 }
 
 // The step, in ticks, of a grid every timestamp lies on (up to the rounding of
-// the container's time base); 0 when the timestamps lie on none.
+// the container's time base); 0 when the timestamps lie on none. Damaged files
+// carry any timestamp, so the arithmetic is in doubles.
 double FindGrid(std::vector<int64_t> times) {
   std::sort(times.begin(), times.end());
   times.erase(std::unique(times.begin(), times.end()), times.end());
   if (times.size() < 3) return 0.0;
-  int64_t smallest = INT64_MAX;
-  for (std::size_t k = 1; k < times.size(); ++k)
-    smallest = std::min(smallest, times[k] - times[k - 1]);
+  const auto spacing = [&](std::size_t k) {
+    return static_cast<double>(times[k]) - static_cast<double>(times[k - 1]);
+  };
+  double smallest = spacing(1);
+  for (std::size_t k = 2; k < times.size(); ++k) smallest = std::min(smallest, spacing(k));
   // A first step from the spacings near the smallest, then one from all.
   double near = 0.0, nearCount = 0.0;
   for (std::size_t k = 1; k < times.size(); ++k) {
-    const double spacing = static_cast<double>(times[k] - times[k - 1]);
-    if (spacing > 1.5 * static_cast<double>(smallest)) continue;
-    near += spacing;
+    if (spacing(k) > 1.5 * smallest) continue;
+    near += spacing(k);
     nearCount += 1.0;
   }
   double step = near / nearCount;
   double steps = 0.0;
   for (std::size_t k = 1; k < times.size(); ++k)
-    steps += std::max(1.0, std::round(static_cast<double>(times[k] - times[k - 1]) / step));
-  step = static_cast<double>(times.back() - times.front()) / steps;
-  if (!(step >= 1.0)) return 0.0;
+    steps += std::max(1.0, std::round(spacing(k) / step));
+  const double first = static_cast<double>(times.front());
+  step = (static_cast<double>(times.back()) - first) / steps;
+  if (!(step >= 1.0) || !std::isfinite(step)) return 0.0;
   const double tolerance = std::min(std::max(1.0, step / 50.0), step / 4.0);
   for (int64_t time : times) {
-    const double offset = static_cast<double>(time - times.front());
+    const double offset = static_cast<double>(time) - first;
     if (std::fabs(offset - std::round(offset / step) * step) > tolerance) return 0.0;
   }
   return step;
@@ -196,7 +199,8 @@ double ChooseRate(const Claims& claims, const std::vector<int64_t>& times, const
   double gridRate = grid > 0.0 ? 1.0 / (grid * timeBase) : 0.0;
   *measured = false;
   if (gridRate > 0.0 && !times.empty()) {
-    const double span = static_cast<double>(times.back() - times.front()) * timeBase;
+    const auto [lowest, highest] = std::minmax_element(times.begin(), times.end());
+    const double span = (static_cast<double>(*highest) - static_cast<double>(*lowest)) * timeBase;
     const double same = kSameRate + (span > 0.0 ? 2.0 * timeBase / span : 0.0);
     if (std::fabs(gridRate - claims.baseRate) <= gridRate * same) gridRate = claims.baseRate;
     if (claims.trusted) {
@@ -210,7 +214,7 @@ double ChooseRate(const Claims& claims, const std::vector<int64_t>& times, const
   *measured = true;
   if (scan.timed > 1 && scan.highest > scan.lowest)
     return static_cast<double>(scan.timed - 1) /
-           (static_cast<double>(scan.highest - scan.lowest) * timeBase);
+           ((static_cast<double>(scan.highest) - static_cast<double>(scan.lowest)) * timeBase);
   return 1.0 / (timeBase * TicksPerFrame(claims.rate, timeBase, false));
 }
 
@@ -226,11 +230,13 @@ Timeline LiveTimeline(const Claims& claims, double timeBase, bool sequential) {
 
 }  // namespace
 
+// The input may be opened again on its way back to the start, so its stream is
+// looked up afresh after every scan.
 Timeline AnalyseStream(VideoInput& input, bool live, bool sequential) {
-  AVStream& stream = input.stream();
-  const double timeBase = av_q2d(stream.time_base);
-  const Claims claims = ReadClaims(stream, live, sequential);
-  const int64_t start = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
+  const AVRational timeBaseRational = input.stream().time_base;
+  const double timeBase = av_q2d(timeBaseRational);
+  const Claims claims = ReadClaims(input.stream(), live, sequential);
+  const int64_t start = input.stream().start_time != AV_NOPTS_VALUE ? input.stream().start_time : 0;
   if (live) {
     Timeline timeline = LiveTimeline(claims, timeBase, sequential);
     timeline.start = start;
@@ -257,12 +263,14 @@ Timeline AnalyseStream(VideoInput& input, bool live, bool sequential) {
     timeline.frameRate = claims.rate > 0.0 ? claims.rate : kRawStreamRate;
     timeline.ticksPerFrame = TicksPerFrame(timeline.frameRate, timeBase, false);
     timeline.frameCount = ClampedCount(scan.packets);
-    timeline.length = scan.packets * timeline.ticksPerFrame;
+    timeline.length = scan.packets <= INT64_MAX / 4 / timeline.ticksPerFrame
+                          ? scan.packets * timeline.ticksPerFrame
+                          : INT64_MAX / 4;
     timeline.lastPictureEnd = timeline.length;
     return timeline;
   }
 
-  std::vector<int64_t> indexTimes = IndexTimes(stream, claims.frames);
+  std::vector<int64_t> indexTimes = IndexTimes(input.stream(), claims.frames);
   const std::vector<int64_t>& times = indexTimes.empty() ? scan.times : indexTimes;
   bool measured = false;
   timeline.frameRate = ChooseRate(claims, times, scan, timeBase, &measured);
@@ -274,8 +282,8 @@ Timeline AnalyseStream(VideoInput& input, bool live, bool sequential) {
   const bool believable =
       ownDuration > 0 && ownDuration <= kLongestLastPicture * timeline.ticksPerFrame;
   timeline.lastPicture = scan.highest;
-  timeline.lastPictureEnd =
-      scan.highest - timeline.start + (believable ? ownDuration : timeline.ticksPerFrame);
+  timeline.lastPictureEnd = SaturatingSum(SaturatingSum(scan.highest, -timeline.start),
+                                          believable ? ownDuration : timeline.ticksPerFrame);
   timeline.length = std::max(claimedLength, timeline.lastPictureEnd);
 
   if (sequential) {
@@ -286,7 +294,7 @@ Timeline AnalyseStream(VideoInput& input, bool live, bool sequential) {
                                                              : scan.packets);
   } else {
     FrameNumbering numbering;
-    numbering.Describe(stream.time_base, timeline.start, timeline.lastPicture,
+    numbering.Describe(timeBaseRational, timeline.start, timeline.lastPicture,
                        timeline.lastPictureEnd);
     numbering.NumberAt(timeline.frameRate, false);
     timeline.frameCount = numbering.count();

@@ -166,8 +166,9 @@ bool VideoReader::Beyond(const Goal& goal, const FrameNumbering::Stamp& stamp) c
 bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stride) {
   holding_ = false;
   const int64_t start = numbering_.start();
-  int64_t target = goal.byIndex ? numbering_.TimestampOf(goal.index)
-                                : start + static_cast<int64_t>(goal.seconds / TimeBase());
+  int64_t target = goal.byIndex
+                       ? numbering_.TimestampOf(goal.index)
+                       : SaturatingSum(start, static_cast<int64_t>(goal.seconds / TimeBase()));
   target = std::max(target, start);
   const int64_t skipBefore =
       goal.byIndex ? numbering_.EarliestTimestampOf(goal.index) : AV_NOPTS_VALUE;
@@ -199,7 +200,7 @@ bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stri
       return Deliver(pixels, stride, until, goal.index);
     }
     if (target <= start || !keyCheck) return false;
-    target = stepsBack < kStepBacks ? std::max(start, target - stepBack) : start;
+    target = stepsBack < kStepBacks ? std::max(start, SaturatingSum(target, -stepBack)) : start;
     stepBack = SaturatingProduct(stepBack, 2);
   }
 }
