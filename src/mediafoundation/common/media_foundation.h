@@ -11,6 +11,7 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
 #endif
+#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
@@ -21,6 +22,8 @@
 #include <strmif.h>
 #include <windows.h>
 #else
+#include "mediafoundation/platform/mf_sink_writer.h"
 #include "mediafoundation/platform/mf_transform.h"
 #include "mediafoundation/platform/mf_types.h"
+#include "mediafoundation/platform/system_messages.h"
 #endif
