@@ -425,11 +425,20 @@ TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_Clear(void** handle);
 TARSEL_EXPORT int TARSEL_CALL TestAudioStuff(void);
 
 /* ------------------------------------------------ MFEncoder_: H.264/AAC files */
-/* Init writes the handle before opening: clear it after every Init result. */
-
+/* Init writes the handle before opening: clear it after every Init result.
+ * url: UTF-16 path of the file, whose extension names the container (.mp4,
+ * .m4v, .m4a, .3gp, .3g2 outside Windows). With hasAudio, blockAlignment is
+ * set to bitsPerSample / 8 * numChannels. Returns 0; 1 with the platform's text
+ * for a failed step (an unknown extension, a missing folder, settings the
+ * encoders cannot take) or a refusal of the settings; 2 on an unexpected
+ * failure. The Add exports may be called from two threads at once (one for
+ * pictures, one for audio); a half-open or null encoder refuses them with
+ * "WMFEncoder not initialized". */
 TARSEL_EXPORT int TARSEL_CALL MFEncoder_Init(void** handle, const tarsel_char16* url,
                                              EncoderSettings* settings, char* errorText);
-/* One NV12 picture of byteCount bytes; time in seconds or in 100-ns ticks. */
+/* One NV12 picture (luma rows, then interleaved chroma rows, width bytes each)
+ * of byteCount bytes, from width * height * 3 / 2 up to width * height * 4;
+ * time in seconds or in 100-ns ticks. */
 TARSEL_EXPORT int TARSEL_CALL MFEncoder_AddVideoFrame(void* handle, const uint8_t* picture,
                                                       const uint32_t* byteCount,
                                                       double timeSeconds, char* errorText);
@@ -437,9 +446,12 @@ TARSEL_EXPORT int TARSEL_CALL MFEncoder_AddVideoFrame_Ticks(void* handle,
                                                             const uint8_t* picture,
                                                             const uint32_t* byteCount,
                                                             int64_t time, char* errorText);
+/* Interleaved PCM as the settings describe it; refused by an encoder opened
+ * without audio. */
 TARSEL_EXPORT int TARSEL_CALL MFEncoder_AddAudioSamples(void* handle, const void* pcm,
                                                         const uint32_t* byteCount,
                                                         double timeSeconds, char* errorText);
+/* Finishes the file and releases the encoder. */
 TARSEL_EXPORT int TARSEL_CALL MFEncoder_Clear(void** handle);
 
 #ifdef __cplusplus
