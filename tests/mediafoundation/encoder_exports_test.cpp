@@ -39,21 +39,15 @@ constexpr double kLeftHz = 440.0, kRightHz = 660.0;
 #define SKIP_WITHOUT_SINK_WRITER() \
   TARSEL_SKIP_UNDER_WINE("MFCreateSinkWriterFromURL fails for every container")
 
-// UTF-16 for a UTF-8 path.
+// UTF-16 for a UTF-8 path of characters up to U+FFFF.
 Text16 Utf16(const std::string& utf8) {
   Text16 text;
-  for (std::size_t i = 0; i < utf8.size();) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto byte = static_cast<unsigned char>(utf8[i]);
-    const int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-    uint32_t code = extra ? byte & (0x3F >> extra) : byte;
-    for (int k = 1; k <= extra; ++k) code = code << 6 | (utf8[i + k] & 0x3F);
-    i += 1 + extra;
-    if (code >= 0x10000) {
-      text.push_back(static_cast<tarsel_char16>(0xD800 + ((code - 0x10000) >> 10)));
-      text.push_back(static_cast<tarsel_char16>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    } else {
-      text.push_back(static_cast<tarsel_char16>(code));
-    }
+    const int extra = byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    unsigned code = extra ? byte & (0x3F >> extra) : byte;
+    for (int k = 0; k < extra; ++k) code = code << 6 | (utf8[++i] & 0x3F);
+    text.push_back(static_cast<tarsel_char16>(code));
   }
   return text;
 }
@@ -118,42 +112,48 @@ struct EncodedFile {
   int width = 0, height = 0, profile = 0, level = 0, decodeErrors = 0;
   double frameRate = 0, videoSeconds = 0;  // average rate; the video track's length
   int64_t videoBytes = 0;
-  std::vector<std::vector<uint8_t>> luma;  // each decoded picture's Y plane
+  std::vector<std::vector<uint8_t>> pictures;  // each decoded picture as NV12
   std::vector<double> pictureSeconds;
   int sampleRate = 0, channels = 0;
   std::vector<float> left, right;  // decoded audio
 };
 
-using ContextFree = void (*)(AVCodecContext**);
-
-// Opens a decoder for every stream the file has; null for streams without one.
-std::vector<std::unique_ptr<AVCodecContext*, ContextFree>> OpenDecoders(AVFormatContext* input) {
-  std::vector<std::unique_ptr<AVCodecContext*, ContextFree>> decoders;
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    auto* slot = new AVCodecContext*(nullptr);
-    decoders.emplace_back(slot, [](AVCodecContext** c) {
-      avcodec_free_context(c);
-      delete c;
-    });
-    const AVCodec* codec = avcodec_find_decoder(input->streams[i]->codecpar->codec_id);
-    *slot = avcodec_alloc_context3(codec);
-    if (!codec || avcodec_parameters_to_context(*slot, input->streams[i]->codecpar) < 0 ||
-        avcodec_open2(*slot, codec, nullptr) < 0) {
-      avcodec_free_context(slot);
+// A decoder for every stream of a file; null for streams without one.
+struct Decoders {
+  explicit Decoders(AVFormatContext* input) {
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+      const AVCodec* codec = avcodec_find_decoder(input->streams[i]->codecpar->codec_id);
+      AVCodecContext* decoder = avcodec_alloc_context3(codec);
+      if (!codec || avcodec_parameters_to_context(decoder, input->streams[i]->codecpar) < 0 ||
+          avcodec_open2(decoder, codec, nullptr) < 0) {
+        avcodec_free_context(&decoder);
+      }
+      list.push_back(decoder);
     }
   }
-  return decoders;
-}
+  ~Decoders() {
+    for (AVCodecContext*& decoder : list) avcodec_free_context(&decoder);
+  }
+  std::vector<AVCodecContext*> list;
+};
 
 void Receive(AVCodecContext* decoder, const AVStream* stream, AVFrame* frame, EncodedFile& file) {
   int result = 0;
   while ((result = avcodec_receive_frame(decoder, frame)) >= 0) {
-    if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-      std::vector<uint8_t> plane;
-      for (int y = 0; y < frame->height; ++y)
-        plane.insert(plane.end(), frame->data[0] + y * frame->linesize[0],
-                     frame->data[0] + y * frame->linesize[0] + frame->width);
-      file.luma.push_back(std::move(plane));
+    if (decoder->codec_type == AVMEDIA_TYPE_VIDEO && frame->format == AV_PIX_FMT_YUV420P) {
+      // Back to NV12, the layout the encoder was given.
+      std::vector<uint8_t> nv12;
+      for (int y = 0; y < frame->height; ++y) {
+        const uint8_t* row = frame->data[0] + y * frame->linesize[0];
+        nv12.insert(nv12.end(), row, row + frame->width);
+      }
+      for (int y = 0; y < frame->height / 2; ++y) {
+        for (int x = 0; x < frame->width / 2; ++x) {
+          nv12.push_back(frame->data[1][y * frame->linesize[1] + x]);
+          nv12.push_back(frame->data[2][y * frame->linesize[2] + x]);
+        }
+      }
+      file.pictures.push_back(std::move(nv12));
       file.pictureSeconds.push_back(frame->best_effort_timestamp * av_q2d(stream->time_base));
     } else if (frame->format == AV_SAMPLE_FMT_FLTP) {
       const auto* l = reinterpret_cast<const float*>(frame->extended_data[0]);
@@ -194,20 +194,20 @@ EncodedFile ReadEncoded(const std::string& path) {
       file.channels = p->ch_layout.nb_channels;
     }
   }
-  auto decoders = OpenDecoders(input);
+  Decoders decoders(input);
   AVPacket* packet = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
   while (av_read_frame(input, packet) >= 0) {
     if (input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
       file.videoBytes += packet->size;
-    if (AVCodecContext* decoder = *decoders[packet->stream_index]) {
+    if (AVCodecContext* decoder = decoders.list[packet->stream_index]) {
       if (avcodec_send_packet(decoder, packet) < 0) ++file.decodeErrors;
       Receive(decoder, input->streams[packet->stream_index], frame, file);
     }
     av_packet_unref(packet);
   }
   for (unsigned i = 0; i < input->nb_streams; ++i) {
-    if (AVCodecContext* decoder = *decoders[i]) {
+    if (AVCodecContext* decoder = decoders.list[i]) {
       avcodec_send_packet(decoder, nullptr);
       Receive(decoder, input->streams[i], frame, file);
     }
@@ -217,18 +217,18 @@ EncodedFile ReadEncoded(const std::string& path) {
   return file;
 }
 
-// Luma PSNR of the decoded pictures against the pictures given to the encoder.
-double LumaPsnr(const EncodedFile& file, int width, int height) {
+// PSNR of the decoded pictures, luma and chroma, against those given to the encoder.
+double Psnr(const EncodedFile& file, int width, int height) {
   double squares = 0;
   std::size_t samples = 0;
-  for (std::size_t n = 0; n < file.luma.size(); ++n) {
+  for (std::size_t n = 0; n < file.pictures.size(); ++n) {
     const std::vector<uint8_t> original = Picture(width, height, static_cast<int>(n));
-    if (file.luma[n].size() != static_cast<std::size_t>(width) * height) return 0;
-    for (std::size_t i = 0; i < file.luma[n].size(); ++i) {
-      const double d = double(file.luma[n][i]) - original[i];
+    if (file.pictures[n].size() != original.size()) return 0;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+      const double d = double(file.pictures[n][i]) - original[i];
       squares += d * d;
     }
-    samples += file.luma[n].size();
+    samples += original.size();
   }
   if (samples == 0) return 0;
   return squares == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * samples / squares);
@@ -328,10 +328,10 @@ TEST_F(Encoder, VideoAndAudioFromTwoThreads) {
   EXPECT_EQ(file.videoCodec, AV_CODEC_ID_H264);
   EXPECT_EQ(file.width, 640);
   EXPECT_EQ(file.height, 480);
-  EXPECT_EQ(file.luma.size(), size_t{kPictures});
+  EXPECT_EQ(file.pictures.size(), size_t{kPictures});
   EXPECT_NEAR(file.videoSeconds, 2.0, 0.05);
   EXPECT_NEAR(file.frameRate, 30.0, 0.5);
-  EXPECT_GT(LumaPsnr(file, 640, 480), 30.0);
+  EXPECT_GT(Psnr(file, 640, 480), 30.0);
   // bitRateKbps counts units of 1024 bit/s.
   EXPECT_NEAR(file.videoBytes * 8 / 2.0, 4000 * 1024, 4000 * 1024 * 0.15);
   EXPECT_EQ(file.audioCodec, AV_CODEC_ID_AAC);
@@ -380,14 +380,14 @@ TEST_F(Encoder, VideoSettingsReachTheFile) {
     ASSERT_TRUE(file.opened);
     EXPECT_EQ(file.decodeErrors, 0);
     EXPECT_EQ(file.audioCodec, AV_CODEC_ID_NONE);
-    EXPECT_EQ(file.luma.size(), size_t{c.frameRate});
+    EXPECT_EQ(file.pictures.size(), size_t{c.frameRate});
     EXPECT_NEAR(file.videoSeconds, 1.0, 0.02);
     EXPECT_NEAR(file.frameRate, c.frameRate, c.frameRate * 0.01);
     EXPECT_EQ(file.profile, c.expectedProfile);
     if (c.level) {
       EXPECT_EQ(file.level, int(c.level));
     }
-    const double psnr = LumaPsnr(file, 320, 240);
+    const double psnr = Psnr(file, 320, 240);
     EXPECT_GE(psnr, c.minimumPsnr);
     EXPECT_LE(psnr, c.maximumPsnr);
   }
@@ -413,17 +413,52 @@ TEST_F(Encoder, ContainersByExtension) {
     const EncodedFile file = Finish();
     ASSERT_TRUE(file.opened);
     EXPECT_EQ(file.brand.rfind(c.brand, 0), 0u) << file.brand;  // a prefix
-    EXPECT_EQ(file.luma.size(), 3u);
+    EXPECT_EQ(file.pictures.size(), 3u);
   }
 }
 
-TEST_F(Encoder, TimesGoingBackwardsKeepEveryPicture) {
+// Refusals of a working encoder leave it usable; pictures stamped at or before
+// the last one are kept, in the order given, at increasing times.
+TEST_F(Encoder, BadInputOnAWorkingEncoder) {
   SKIP_WITHOUT_SINK_WRITER();
   EncoderSettings settings = Settings(64, 48, 10);
-  Open("backwards.mp4", settings);
+  Open("bad_input.mp4", settings);
+  constexpr uint32_t kNv12 = 64 * 48 * 3 / 2, kLargest = 64 * 48 * 4;
+  const std::vector<uint8_t> spare(kLargest + 1, 128);
+  const char* kShort = "Picture is shorter than an NV12 picture of width x height x 3 / 2 bytes";
+  const char* kBadTime = "Time in seconds is out of range";
+  const struct {
+    const uint8_t* picture;
+    uint32_t bytes;
+    bool nullCount;
+    double seconds;
+    const char* text;
+  } refusals[] = {
+      {spare.data(), kLargest + 1, false, 0, "Picture is longer than width x height x 4 bytes"},
+      {spare.data(), kNv12 - 1, false, 0, kShort},
+      {spare.data(), 0, false, 0, kShort},
+      {nullptr, kNv12, false, 0, "Picture pointer is null"},
+      {spare.data(), 0, true, 0, "Byte count pointer is null"},
+      {spare.data(), kNv12, false, std::numeric_limits<double>::quiet_NaN(), kBadTime},
+      {spare.data(), kNv12, false, 1e300, kBadTime},
+  };
+  for (const auto& c : refusals) {
+    ErrorText error;
+    EXPECT_EQ(MFEncoder_AddVideoFrame(encoder_, c.picture, c.nullCount ? nullptr : &c.bytes,
+                                      c.seconds, error),
+              1);
+    EXPECT_STREQ(error.text, c.text);
+  }
+  // Audio on an encoder without audio would land in the video stream.
+  ErrorText audioError;
+  EXPECT_EQ(MFEncoder_AddAudioSamples(encoder_, spare.data(), &kNv12, 0, audioError), 1);
+  EXPECT_STREQ(audioError.text, "The encoder was opened without audio");
+
+  // Accepted: NV12 pictures and pictures up to width x height x 4 bytes.
   const int64_t times[] = {0, 1000000, 2000000, 1000000, 1000000, 500000, 6000000, -5};
   for (std::size_t n = 0; n < std::size(times); ++n) {
-    const auto picture = Picture(64, 48, static_cast<int>(n));
+    std::vector<uint8_t> picture = Picture(64, 48, static_cast<int>(n));
+    picture.resize(n == 2 ? kLargest : kNv12, 0);
     const uint32_t bytes = static_cast<uint32_t>(picture.size());
     ErrorText error;
     EXPECT_EQ(MFEncoder_AddVideoFrame_Ticks(encoder_, picture.data(), &bytes, times[n], error), 0)
@@ -432,68 +467,18 @@ TEST_F(Encoder, TimesGoingBackwardsKeepEveryPicture) {
   const EncodedFile file = Finish();
   ASSERT_TRUE(file.opened);
   EXPECT_EQ(file.decodeErrors, 0);
-  ASSERT_EQ(file.luma.size(), std::size(times));
+  ASSERT_EQ(file.pictures.size(), std::size(times));
   for (std::size_t n = 1; n < file.pictureSeconds.size(); ++n)
     EXPECT_GT(file.pictureSeconds[n], file.pictureSeconds[n - 1]);
-  EXPECT_GT(LumaPsnr(file, 64, 48), 30.0);  // in the order they were given
-}
-
-// Refusals of a working encoder: each leaves it usable.
-TEST_F(Encoder, BadPicturesAndAudioAreRefused) {
-  SKIP_WITHOUT_SINK_WRITER();
-  EncoderSettings settings = Settings(64, 48, 10);
-  Open("refusals.mp4", settings);
-  const std::vector<uint8_t> picture(64 * 48 * 4 + 1, 128);
-  struct Case {
-    const uint8_t* picture;
-    uint32_t bytes;
-    bool nullCount;
-    double seconds;
-    const char* text;
-  };
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const Case cases[] = {
-      {picture.data(), 64 * 48 * 4 + 1, false, 0,
-       "Picture is longer than width x height x 4 bytes"},
-      {picture.data(), 64 * 48 * 3 / 2 - 1, false, 0,
-       "Picture is shorter than an NV12 picture of width x height x 3 / 2 bytes"},
-      {picture.data(), 0, false, 0,
-       "Picture is shorter than an NV12 picture of width x height x 3 / 2 bytes"},
-      {nullptr, 64 * 48 * 3 / 2, false, 0, "Picture pointer is null"},
-      {picture.data(), 0, true, 0, "Byte count pointer is null"},
-      {picture.data(), 64 * 48 * 3 / 2, false, nan, "Time in seconds is out of range"},
-      {picture.data(), 64 * 48 * 3 / 2, false, 1e300, "Time in seconds is out of range"},
-  };
-  for (const Case& c : cases) {
-    ErrorText error;
-    EXPECT_EQ(MFEncoder_AddVideoFrame(encoder_, c.picture, c.nullCount ? nullptr : &c.bytes,
-                                      c.seconds, error),
-              1);
-    EXPECT_STREQ(error.text, c.text);
-  }
-  // The largest picture accepted is width x height x 4 bytes.
-  for (uint32_t bytes : {64u * 48 * 3 / 2, 64u * 48 * 4}) {
-    ErrorText error;
-    EXPECT_EQ(MFEncoder_AddVideoFrame(encoder_, picture.data(), &bytes, bytes / 1e6, error), 0)
-        << error.text;
-  }
-  // Audio on an encoder without audio would land in the video stream.
-  const int16_t pcm[4] = {};
-  const uint32_t pcmBytes = sizeof pcm;
-  ErrorText error;
-  EXPECT_EQ(MFEncoder_AddAudioSamples(encoder_, pcm, &pcmBytes, 0, error), 1);
-  EXPECT_STREQ(error.text, "The encoder was opened without audio");
-  const EncodedFile file = Finish();
-  ASSERT_TRUE(file.opened);
-  EXPECT_EQ(file.luma.size(), 2u);
+  EXPECT_GT(Psnr(file, 64, 48), 30.0);
 }
 
 struct InitFailure {
   const char* name;
   const char* file;  // in the scratch folder; "-": a null url
   void (*change)(EncoderSettings&);
-  const char* text;   // exact text; null: the platform's text, not empty
-  bool portableText;  // the text is the portable layer's (checked off Windows only)
+  const char* text;
+  bool platformText;  // the platform's text: exact on the portable layer only
 };
 
 // Every failed Init but a null handle pointer still hands out a handle, which
@@ -545,7 +530,7 @@ TEST_F(Encoder, FailedInitsKeepAHandleForClear) {
               1);
     EXPECT_NE(encoder_, nullptr);
 #if defined(_WIN32)
-    if (c.portableText) {
+    if (c.platformText) {
       EXPECT_NE(error.text[0], '\0');
     } else {
       EXPECT_STREQ(error.text, c.text);

@@ -11,7 +11,6 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
 #endif
-#include <codecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mfidl.h>
@@ -21,6 +20,8 @@
 #include <shlwapi.h>
 #include <strmif.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <codecapi.h>
 #else
 #include "mediafoundation/platform/mf_sink_writer.h"
 #include "mediafoundation/platform/mf_transform.h"
