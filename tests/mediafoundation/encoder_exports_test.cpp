@@ -537,10 +537,11 @@ TEST_F(Encoder, FailedInitsKeepAHandleForClear) {
     }
 #else
     EXPECT_STREQ(error.text, c.text);
-#endif
+    // The audio stream was reached (Wine's sink writer fails before it).
     if (settings.hasAudio) {
       EXPECT_EQ(settings.blockAlignment, settings.bitsPerSample / 8 * settings.numChannels);
     }
+#endif
     const std::vector<uint8_t> picture(640 * 480 * 3 / 2);
     const uint32_t bytes = static_cast<uint32_t>(picture.size());
     ErrorText addError;
