@@ -111,3 +111,13 @@ fixture reader_flipped.flv 'cp "$FIXTURES/reader_plain.flv" "$OUT" && flip_flv_t
 fixture reader_sar12_4x4.mp4 '$FF -f lavfi -i testsrc2=size=4x4:rate=25 -frames:v 2 -vf setsar=1/2 -c:v libx264 "$OUT"'
 # A large picture that compresses to almost nothing.
 fixture reader_4096.mkv '$FF -f lavfi -i color=c=gray:size=4096x4096:rate=25 -frames:v 2 -c:v mjpeg "$OUT"'
+
+# Network inputs, served by the scripts in tests/reader/servers. The clip is 10 s
+# at 25 fps with a key frame each second; the faststart copy has its index first,
+# the audio copy the same pictures with AAC. The camera is 6 s of MJPEG at 15 fps.
+fixture net_clip.mp4 '$FF -f lavfi -i testsrc2=size=128x96:rate=25 -frames:v 250 -c:v libx264 -pix_fmt yuv420p -bf 0 -g 25 "$OUT"'
+fixture net_clip_faststart.mp4 '$FF -i "$FIXTURES/net_clip.mp4" -c copy -movflags +faststart "$OUT"'
+fixture net_clip_audio.mp4 '$FF -i "$FIXTURES/net_clip.mp4" -f lavfi -i sine=frequency=440:duration=10 -c:v copy -c:a aac -shortest "$OUT"'
+fixture net_clip.bgr '$FF -i "$FIXTURES/net_clip.mp4" '"$BGR"' "$OUT"'
+fixture net_camera.mjpeg '$FF -f lavfi -i testsrc2=size=160x120:rate=15 -frames:v 90 -c:v mjpeg -q:v 4 -f mjpeg "$OUT"'
+fixture net_camera.bgr '$FF -f mjpeg -i "$FIXTURES/net_camera.mjpeg" '"$BGR"' "$OUT"'
