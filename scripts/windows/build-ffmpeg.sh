@@ -26,18 +26,22 @@ encoders=ffv1,huffyuv,mpeg4,mpeg1video,mpeg2video,h263,flv,mjpeg,rawvideo,h264_m
 encoders+=,aac,aac_mf,mp2,ac3,ac3_fixed,wavpack,pcm_s16le,pcm_s16be,pcm_s24le,pcm_f32le,pcm_u8
 muxers=mp4,mov,ipod,matroska,webm,avi,nut,mpegts,mpeg1system,adts,wav,flv,h264,mjpeg,rawvideo,mp3,wv
 demuxers=mov,matroska,avi,nut,mpegts,mpegps,mpegvideo,aac,h264,hevc,m4v,wav,mp3,flv,mjpeg,rawvideo,wv,flac,ogg,ac3,gif
+# Network inputs of the video reader: RTSP (with its RTP depacketisers), HTTP
+# files and MJPEG cameras.
+demuxers+=,rtsp,rtp,sdp,mpjpeg
+protocols=file,tcp,udp,rtp,http,httpproxy
 parsers=h264,hevc,aac,aac_latm,mpeg4video,mpegvideo,mpegaudio,mjpeg,vp8,vp9,ac3,flac,opus,vorbis
 bsfs=h264_mp4toannexb,hevc_mp4toannexb,aac_adtstoasc,extract_extradata,vp9_superframe
 bsfs+=,mpeg4_unpack_bframes,h264_metadata
 configure_args=(
   --target-os=mingw32 --arch=x86_64 --cross-prefix=x86_64-w64-mingw32-
   --enable-shared --disable-static --disable-programs --disable-doc --disable-debug
-  --disable-avdevice --disable-avfilter --disable-postproc --disable-network
+  --disable-avdevice --disable-avfilter --disable-postproc --enable-network
   --disable-autodetect --enable-w32threads --enable-mediafoundation --disable-everything
   --enable-decoder="$decoders" --enable-encoder="$encoders"
   --enable-muxer="$muxers" --enable-demuxer="$demuxers"
   --enable-parser="$parsers" --enable-bsf="$bsfs"
-  --enable-protocol=file --enable-swscale --enable-swresample
+  --enable-protocol="$protocols" --enable-swscale --enable-swresample
 )
 
 install_packages() {
