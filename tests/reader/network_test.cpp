@@ -14,10 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#include <dirent.h>
-#endif
-
+#include "support/process_resources.h"
 #include "support/server_script.h"
 #include "support/test_support.h"
 #include "tarsel.h"
@@ -463,28 +460,19 @@ TEST_F(Network, KilledServerEndsTheStream) {
 
 // Opening, reading and clearing fifty times leaves no descriptor or thread.
 TEST_F(Network, FiftyRoundsLeaveNoDescriptorsOrThreads) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "descriptors and threads are counted through /proc";
-#else
   REQUIRE_SERVER(RtspServer(), 1);
-  const auto count = [](const char* folder) {
-    int entries = 0;
-    if (DIR* dir = opendir(folder)) {
-      while (readdir(dir)) ++entries;
-      closedir(dir);
-    }
-    return entries;
-  };
   const auto round = [](int k) {
     Stream stream(Rtsp(k % 2 == 1, k % 4 < 2 ? "video" : "video_audio"), Clip());
     ASSERT_EQ(stream.result(), 0) << "round " << k << ": " << stream.text();
-    for (int p = 0; p < 3; ++p) ASSERT_EQ(stream.Next(p).picture, p) << "round " << k;
+    for (int p = 0; p < 3; ++p) {
+      ASSERT_EQ(stream.Next(p).picture, p) << "round " << k;
+    }
   };
   round(0);
   round(1);
-  const int descriptors = count("/proc/self/fd"), threads = count("/proc/self/task");
+  const int descriptors = tarsel_test::OpenDescriptors(), threads = tarsel_test::RunningThreads();
+  if (descriptors < 0 || threads < 0) GTEST_SKIP() << "this platform does not count them";
   for (int k = 0; k < 50; ++k) round(k);
-  EXPECT_EQ(count("/proc/self/fd"), descriptors);
-  EXPECT_EQ(count("/proc/self/task"), threads);
-#endif
+  EXPECT_EQ(tarsel_test::OpenDescriptors(), descriptors);
+  EXPECT_EQ(tarsel_test::RunningThreads(), threads);
 }
