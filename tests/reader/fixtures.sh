@@ -118,6 +118,8 @@ fixture reader_4096.mkv '$FF -f lavfi -i color=c=gray:size=4096x4096:rate=25 -fr
 fixture net_clip.mp4 '$FF -f lavfi -i testsrc2=size=128x96:rate=25 -frames:v 250 -c:v libx264 -pix_fmt yuv420p -bf 0 -g 25 "$OUT"'
 fixture net_clip_faststart.mp4 '$FF -i "$FIXTURES/net_clip.mp4" -c copy -movflags +faststart "$OUT"'
 fixture net_clip_audio.mp4 '$FF -i "$FIXTURES/net_clip.mp4" -f lavfi -i sine=frequency=440:duration=10 -c:v copy -c:a aac -shortest "$OUT"'
+# The same pictures at 100 fps, for streams that must open quickly.
+fixture net_clip_audio_fast.mp4 '$FF -itsscale 0.25 -i "$FIXTURES/net_clip_audio.mp4" -c copy "$OUT"'
 fixture net_clip.bgr '$FF -i "$FIXTURES/net_clip.mp4" '"$BGR"' "$OUT"'
 fixture net_camera.mjpeg '$FF -f lavfi -i testsrc2=size=160x120:rate=15 -frames:v 90 -c:v mjpeg -q:v 4 -f mjpeg "$OUT"'
 fixture net_camera.bgr '$FF -f mjpeg -i "$FIXTURES/net_camera.mjpeg" '"$BGR"' "$OUT"'

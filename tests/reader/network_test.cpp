@@ -63,7 +63,8 @@ ServerScript& RtspServer() {
   static ServerScript server;
   if (server.ports().empty() && server.why().empty())
     server.Start(ServerScriptPath("rtsp_server.py"),
-                 {"--file", HostPath(FixturePath("net_clip_audio.mp4")), "--stall-after",
+                 {"--file", HostPath(FixturePath("net_clip_audio.mp4")), "--fast-file",
+                  HostPath(FixturePath("net_clip_audio_fast.mp4")), "--stall-after",
                   std::to_string(kStallAfter)});
   return server;
 }
@@ -462,7 +463,7 @@ TEST_F(Network, KilledServerEndsTheStream) {
 TEST_F(Network, FiftyRoundsLeaveNoDescriptorsOrThreads) {
   REQUIRE_SERVER(RtspServer(), 1);
   const auto round = [](int k) {
-    Stream stream(Rtsp(k % 2 == 1, k % 4 < 2 ? "video" : "video_audio"), Clip());
+    Stream stream(Rtsp(k % 2 == 1, k % 4 < 2 ? "fast/video" : "fast/video_audio"), Clip());
     ASSERT_EQ(stream.result(), 0) << "round " << k << ": " << stream.text();
     for (int p = 0; p < 3; ++p) {
       ASSERT_EQ(stream.Next(p).picture, p) << "round " << k;

@@ -7,6 +7,8 @@ start, at rtsp://127.0.0.1:PORT/<mount>:
   /video_audio  the H.264 and AAC tracks
   /stall        the H.264 track, which stops after --stall-after pictures while
                 the session stays open (RTCP goes on, as from a frozen camera)
+  /fast/video, /fast/video_audio   the same from --fast-file, a copy of the
+                file with its times shortened, which opens sooner
 
 Reports "port N" in the port file once listening (see server_life.py).
 """
@@ -52,6 +54,7 @@ def stall(media, pictures):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--file", required=True, help="MP4 with an H.264 and an AAC track")
+    parser.add_argument("--fast-file", help="the same tracks, faster")
     parser.add_argument("--stall-after", type=int, default=50)
     server_life.add_arguments(parser)
     args = parser.parse_args()
@@ -66,6 +69,9 @@ def main():
     mounts.add_factory("/video", factory(args.file, [VIDEO]))
     mounts.add_factory("/video_audio", factory(args.file, [VIDEO, AUDIO]))
     mounts.add_factory("/stall", factory(args.file, [VIDEO], args.stall_after))
+    if args.fast_file:
+        mounts.add_factory("/fast/video", factory(args.fast_file, [VIDEO]))
+        mounts.add_factory("/fast/video_audio", factory(args.fast_file, [VIDEO, AUDIO]))
     if server.attach(None) == 0:
         sys.exit("cannot listen")
     server_life.report_ports(args, f"port {server.get_bound_port()}")
