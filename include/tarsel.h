@@ -163,7 +163,35 @@ typedef void(TARSEL_CALL* AudioReadyCallBack)(uint32_t blockNumber, int64_t time
  * delivers every picture at least once. At a rate set with VIDEO_SetFrameRate,
  * index k is the first picture at or after k / rate. In sequential mode every
  * picture is delivered once, in order, whatever its time. Pictures are
- * converted to BGR24 with the stream's own YUV matrix and range. */
+ * converted to BGR24 with the stream's own YUV matrix and range.
+ *
+ * Network inputs (anything but a local file):
+ * - "xxrtsp://host/path" is "rtsp://host/path" over TCP; "rtsp://" stays on UDP.
+ * - Waits are bounded. Opening (connecting, reading the stream's description)
+ *   may take TARSEL_OPEN_TIMEOUT_MS milliseconds and each read may wait
+ *   TARSEL_READ_TIMEOUT_MS for data (30000 each by default, 0 for no limit; read
+ *   from the environment by each VIDEO_Init). A timed-out open returns 1 with
+ *   "Connection timed out". The interrupt callback is asked first all along (it
+ *   receives itself as its argument); returning nonzero ends the wait. It is how
+ *   another thread ends a blocked call: a reader is used by one thread at a time,
+ *   and VIDEO_Clear while another thread is inside a call of the same reader is
+ *   not supported.
+ * - A read that times out or is interrupted ends the reader: the pictures
+ *   already received are delivered, then every picture call returns 1 at once.
+ *   A live stream whose connection is lost ends the same way. There is no
+ *   reconnection: clear the reader and open the address again.
+ * - Live streams without timestamps (MJPEG) are timed by the pictures' arrival
+ *   at the reader, from 0 at the first picture, and report the rate measured
+ *   from the arrivals (0 before the second picture). Every live picture has its
+ *   own time.
+ * - In live mode a picture the decoder finds damaged (a truncated JPEG, a
+ *   concealed H.264 picture) is skipped and the next good one delivered.
+ * - Live mode reads forward: VIDEO_getFrameWithIndex reads on to a later index
+ *   and returns 1 for one already passed; time requests return 1.
+ * - A file served without byte ranges is read again from its start (a new
+ *   connection) to go back; one whose pictures come before the index it ends
+ *   with fails to open with "Could not return to the start of the input".
+ * - VidInfo reports 0 for what a stream does not have (a live stream's length). */
 TARSEL_EXPORT int TARSEL_CALL VIDEO_Init(void** handle, const char* path, uint8_t live,
                                          uint8_t applyAspect,
                                          VideoInterruptCallBack interruptCallback,

@@ -33,6 +33,11 @@ void DecodeLoop::Open(VideoInput& input, bool live, DictionaryPtr options) {
   // slice threads only, which add no pictures of latency.
   decoder_->thread_count = 0;
   decoder_->thread_type = live ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
+  // Live pictures of intra-only codecs (MJPEG) stand alone: one with any error
+  // (a truncated JPEG) is refused whole rather than delivered half stale.
+  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
+  if (live && descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY))
+    decoder_->err_recognition |= AV_EF_EXPLODE;
   AVDictionary* rawOptions = live ? options.release() : nullptr;
   const int opened = avcodec_open2(decoder_.get(), codec, live ? &rawOptions : nullptr);
   options.reset(rawOptions);

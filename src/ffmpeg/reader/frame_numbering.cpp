@@ -72,6 +72,11 @@ double FrameNumbering::SecondsOf(int64_t timestamp) const {
 }
 
 FrameNumbering::Stamp FrameNumbering::StampOf(int64_t timestamp) {
+  if (startPending_ && timestamp != AV_NOPTS_VALUE) {
+    startPending_ = false;
+    const double ticks = rate_ > 0.0 ? std::round((previous_ + 1) / (tick_ * rate_)) : 0.0;
+    start_ = SaturatingSum(timestamp, -ToInteger(ticks));
+  }
   Stamp stamp;
   if (timestamp != AV_NOPTS_VALUE) {
     stamp.index = IndexOf(timestamp);
@@ -90,6 +95,17 @@ bool FrameNumbering::Serves(int64_t index, int64_t want) const {
 
 int64_t FrameNumbering::LastIndexFor(int64_t index) const {
   return index == lastIndex_ ? std::max<int64_t>(index, int64_t{count_} - 1) : index;
+}
+
+double ArrivalClock::Stamp() {
+  const auto now = std::chrono::steady_clock::now();
+  if (arrivals_++ == 0) first_ = now;
+  last_ = std::chrono::duration<double>(now - first_).count();
+  return last_;
+}
+
+double ArrivalClock::rate() const {
+  return arrivals_ > 1 && last_ > 0.0 ? static_cast<double>(arrivals_ - 1) / last_ : 0.0;
 }
 
 }  // namespace tarsel

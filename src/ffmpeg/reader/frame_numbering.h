@@ -8,6 +8,7 @@
 // every index after it up to the end of the stream.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 extern "C" {
@@ -57,6 +58,10 @@ class FrameNumbering {
   Stamp StampOf(int64_t timestamp);
   // The index the next picture without a timestamp follows.
   void Follow(int64_t index) { previous_ = index; }
+  // For live streams, whose first pictures may come without timestamps (RTSP
+  // before its first timing report): the first timestamp continues their
+  // sequence, so that every picture has its own time.
+  void StartAtFirstTimestamp() { startPending_ = true; }
 
   // Whether the picture numbered index is the one for index want: not when it is
   // early, unless it is the stream's last picture.
@@ -79,6 +84,23 @@ class FrameNumbering {
   int64_t lastIndex_ = -1;  // of the stream's last picture
   int32_t count_ = 0;
   int64_t previous_ = -1;
+  bool startPending_ = false;
+};
+
+// Live streams without timestamps (MJPEG cameras) are timed by the arrival of
+// their pictures at the reader, from the first picture; their rate is measured
+// from the arrivals.
+class ArrivalClock {
+ public:
+  // Seconds from the first picture's arrival to this one's.
+  double Stamp();
+  // Pictures a second over the arrivals so far; 0 before the second.
+  double rate() const;
+
+ private:
+  std::chrono::steady_clock::time_point first_;
+  int64_t arrivals_ = 0;
+  double last_ = 0.0;
 };
 
 }  // namespace tarsel

@@ -11,8 +11,6 @@
 namespace tarsel {
 namespace {
 
-constexpr char kNotRewound[] = "Could not return to the start of the input";
-
 // Rates outside this range are taken as a container's guess and measured.
 constexpr double kLowestTrustedRate = 1.0;
 constexpr double kHighestTrustedRate = 100.0;
@@ -106,7 +104,7 @@ bool SeekToTail(VideoInput& input, int64_t start, int64_t length, int64_t ticksP
   for (int seek = 0; seek < kTailSeeks && length - step > 0; ++seek, step *= 2) {
     if (input.Seek(start + length - step, AVSEEK_FLAG_BACKWARD)) return false;
   }
-  if (length > 0 && !input.SeekToStart()) throw Message(kNotRewound);
+  if (length > 0 && !input.SeekToStart()) throw input.Failure();
   return true;
 }
 
@@ -251,7 +249,7 @@ Timeline AnalyseStream(VideoInput& input, bool live, bool sequential) {
   Scan scan = ScanPackets(input, fromStart);
   if (scan.timed == 0 && !fromStart) {
     // Nothing readable at the tail (a cut or damaged file): the whole stream.
-    if (!input.SeekToStart()) throw Message(kNotRewound);
+    if (!input.SeekToStart()) throw input.Failure();
     scan = ScanPackets(input, true);
   }
   timeline.lastPacket = scan.lastTimestamp;

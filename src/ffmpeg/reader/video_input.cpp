@@ -11,20 +11,18 @@ constexpr char kNoPath[] = "No path given";
 constexpr char kNoVideoStream[] = "Could not find videostream";
 constexpr char kNoPacket[] = "Could not allocate an AVPacket";
 constexpr char kNotRewound[] = "Could not return to the start of the input";
+constexpr char kTimedOut[] = "Connection timed out";
 
 // Video packets read at open to find the first key packet.
 constexpr int kFirstKeySearch = 1000;
 // The ways back to the first packet, in the order they are tried.
 enum Way { kSeekToZero, kSeekBeforeFirst, kSeekToFirst, kSeekToStart, kByteZero, kReopen, kWays };
 
-// FFmpeg's interrupt callback calls the caller's function with no argument of
-// FFmpeg's; the input keeps the function and passes its address as opaque.
-struct InterruptBridge {
-  static int Call(void* opaque) {
-    auto callback = *static_cast<VideoInterruptCallBack*>(opaque);
-    return callback ? callback(reinterpret_cast<void*>(callback)) : 0;
-  }
-};
+// Anything FFmpeg does not read as a local file: RTSP, HTTP, UDP, pipes.
+bool IsNetworkAddress(const char* address) {
+  const char* protocol = avio_find_protocol_name(address);
+  return !protocol || std::strcmp(protocol, "file") != 0;
+}
 
 bool EndsWith(const char* text, const char* tail) {
   const std::size_t length = std::strlen(text), tailLength = std::strlen(tail);
@@ -49,19 +47,24 @@ void VideoInput::Open(const char* path, bool live, VideoInterruptCallBack interr
   interrupt_ = interrupt;
   if (live_) {
     // Cameras and streams default to RTSP over UDP; an address marked with the
-    // "xxrt" prefix asks for TCP. CGI addresses of IP cameras serve MJPEG.
+    // "xx" prefix ("xxrtsp://...") is the address after it, over TCP. CGI
+    // addresses of IP cameras serve MJPEG.
+    const bool tcp = std::strncmp(path, "xxrtsp", 4) == 0;
+    if (tcp) path_.erase(0, 2);
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "rtsp_transport", std::strncmp(path, "xxrtsp", 4) == 0 ? "tcp" : "udp",
-                0);
+    av_dict_set(&options, "rtsp_transport", tcp ? "tcp" : "udp", 0);
     options_.reset(options);
     if (EndsWith(path, "cgi")) forcedFormat_ = av_find_input_format("mjpeg");
   }
+  network_ = IsNetworkAddress(path_.c_str());
+  // Local files are read without limits: their reads do not wait on a peer.
+  limits_ = network_ ? NetworkLimits::FromEnvironment() : NetworkLimits::None();
   putBack_.reset(av_packet_alloc());
   if (!putBack_) throw Message(kNoPacket);
   context_ = OpenContext(&streamIndex_);
   if (live_) return;
   NoteFirstPackets();
-  if (!SeekToStart()) throw Message(kNotRewound);
+  if (!SeekToStart()) throw Failure();
 }
 
 InputContextPtr VideoInput::OpenContext(int* streamIndex) {
@@ -75,35 +78,65 @@ InputContextPtr VideoInput::OpenContext(int* streamIndex) {
     av_dict_free(&options);
     throw Message::FromAv(AVERROR(ENOMEM));
   }
-  if (interrupt_) {
-    raw->interrupt_callback.callback = &InterruptBridge::Call;
-    raw->interrupt_callback.opaque = &interrupt_;
-  }
+  watch_.Install(raw, interrupt_);
+  // One limit for connecting and for reading the stream's description.
+  watch_.Arm(limits_.open);
   // On failure FFmpeg frees the context itself.
   const int opened = avformat_open_input(&raw, path_.c_str(), forcedFormat_, &options);
   unusedOptions_.reset(options);
-  if (opened < 0) throw Message::FromAv(opened);
+  if (opened < 0) throw Explained(Message::FromAv(opened));
   InputContextPtr context(raw);
   const int found = avformat_find_stream_info(raw, nullptr);
-  if (found < 0) throw Message::FromAv(found);
+  if (found < 0) throw Explained(Message::FromAv(found));
   *streamIndex = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (*streamIndex < 0) throw Message(kNoVideoStream);
   return context;
 }
 
-bool VideoInput::ReadVideoPacket(AVPacket* packet) {
-  while (av_read_frame(context_.get(), packet) >= 0) {
-    if (packet->stream_index == streamIndex_) return true;
+// A failure of a wait the watch ended is reported as what ended it.
+Message VideoInput::Explained(const Message& failure) const {
+  switch (watch_.outcome()) {
+    case InputWatch::Outcome::kTimedOut:
+      return Message(kTimedOut);
+    case InputWatch::Outcome::kAborted:
+      return Message::FromAv(AVERROR_EXIT);
+    case InputWatch::Outcome::kNone:
+      break;
+  }
+  return failure;
+}
+
+Message VideoInput::Failure() const {
+  return ended_ ? Explained(Message(kNotRewound)) : Message(kNotRewound);
+}
+
+// Every read of the demuxer. A network read that the watch ended (it waited too
+// long, or the caller interrupted it) ends the input: going back would only
+// wait again. The read may still give the last packet the demuxer held (a
+// parser's last picture); after it the input is at its end.
+int VideoInput::ReadFromDemuxer(AVPacket* packet) {
+  if (ended_) return AVERROR_EOF;
+  watch_.Arm(limits_.read);
+  const int result = av_read_frame(context_.get(), packet);
+  if (network_ && watch_.outcome() != InputWatch::Outcome::kNone) ended_ = true;
+  return result < 0 && ended_ ? AVERROR_EOF : result;
+}
+
+int VideoInput::ReadVideoPacket(AVPacket* packet) {
+  int result;
+  while ((result = ReadFromDemuxer(packet)) >= 0) {
+    if (packet->stream_index == streamIndex_) return 0;
     av_packet_unref(packet);
   }
-  return false;
+  return result;
 }
 
 // The first video packet's timestamp is reported; the first key packet (or the
 // first packet, in streams without key flags) is where decoding can start.
 void VideoInput::NoteFirstPackets() {
   AVPacket* packet = putBack_.get();
-  for (int read = 0; read < kFirstKeySearch && ReadVideoPacket(packet); ++read) {
+  int result = 0;
+  for (int read = 0; read < kFirstKeySearch && (result = ReadVideoPacket(packet)) >= 0; ++read) {
     const PacketMark mark{packet->dts, packet->pts, packet->pos};
     const bool key = packet->flags & AV_PKT_FLAG_KEY;
     av_packet_unref(packet);
@@ -118,6 +151,11 @@ void VideoInput::NoteFirstPackets() {
       break;
     }
   }
+  // An input that cannot seek and fails before its first video packet (an MP4
+  // whose index comes last, from a server without byte ranges: its pictures lie
+  // behind) can deliver nothing.
+  const bool seekable = context_->pb && (context_->pb->seekable & AVIO_SEEKABLE_NORMAL);
+  if (!hasVideoPackets_ && result != AVERROR_EOF && !seekable) throw Failure();
 }
 
 int VideoInput::Read(AVPacket* packet) {
@@ -126,12 +164,14 @@ int VideoInput::Read(AVPacket* packet) {
     av_packet_move_ref(packet, putBack_.get());
     return 0;
   }
-  return av_read_frame(context_.get(), packet);
+  return ReadFromDemuxer(packet);
 }
 
 bool VideoInput::Seek(int64_t timestamp, int flags) {
   hasPutBack_ = false;
   av_packet_unref(putBack_.get());
+  if (ended_) return false;
+  watch_.Arm(limits_.read);
   return av_seek_frame(context_.get(), streamIndex_, timestamp, flags) >= 0;
 }
 
@@ -140,7 +180,7 @@ bool VideoInput::Seek(int64_t timestamp, int flags) {
 bool VideoInput::AtStart() {
   // An input without video packets has nothing to miss.
   if (!hasVideoPackets_) return true;
-  if (!ReadVideoPacket(putBack_.get())) return false;
+  if (ReadVideoPacket(putBack_.get()) < 0) return false;
   hasPutBack_ = true;
   return NotAfter(*putBack_, firstKey_);
 }
@@ -165,7 +205,7 @@ bool VideoInput::TryToReachStart(int way) {
 }
 
 bool VideoInput::SeekToStart() {
-  if (live_) return false;
+  if (live_ || ended_) return false;
   if (TryToReachStart(wayToStart_)) return true;
   for (int way = 0; way < kWays; ++way) {
     if (way == wayToStart_ || !TryToReachStart(way)) continue;

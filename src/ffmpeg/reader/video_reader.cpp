@@ -8,8 +8,6 @@
 namespace tarsel {
 namespace {
 
-constexpr char kNotRewound[] = "Could not return to the start of the input";
-
 // When a seek lands beyond the wanted picture, the reader seeks again this many
 // frames further back, twice as far each time, and after that many tries starts
 // from the beginning: a request costs a few seeks and one pass of decoding.
@@ -25,6 +23,10 @@ int64_t SaturatingProduct(int64_t a, int64_t b) {
 }  // namespace
 
 double VideoReader::TimeBase() const { return av_q2d(input_.stream().time_base); }
+
+double VideoReader::FrameRate() const {
+  return arrivalTimes_ ? arrivals_.rate() : timeline_.frameRate;
+}
 
 void VideoReader::Open(const char* path, bool live, bool applyAspect,
                        VideoInterruptCallBack interrupt, bool sequential) {
@@ -43,8 +45,13 @@ void VideoReader::Open(const char* path, bool live, bool applyAspect,
   numbering_.Describe(input_.stream().time_base, timeline_.start, timeline_.lastPicture,
                       timeline_.lastPictureEnd);
   numbering_.NumberAt(timeline_.frameRate, false);
+  if (live_) {
+    numbering_.StartAtFirstTimestamp();
+    // The demuxer's times would be its guess of 25 pictures a second.
+    arrivalTimes_ = input_.context().iformat->flags & AVFMT_NOTIMESTAMPS;
+  }
   frameCount_ = timeline_.frameCount;
-  if (!live_ && !decoding_.Rewind()) throw Message(kNotRewound);
+  if (!live_ && !decoding_.Rewind()) throw input_.Failure();
   frameIndex_ = -1;
   frameTime_ = 0.0;
 }
@@ -69,7 +76,7 @@ void VideoReader::GetVideoInfo(int32_t* width, int32_t* height, int32_t* frameCo
   if (height) *height = height_;
   if (frameCount) *frameCount = frameCount_;
   if (duration) *duration = durationSeconds_;
-  if (frameRate) *frameRate = timeline_.frameRate;
+  if (frameRate) *frameRate = FrameRate();
 }
 
 void VideoReader::GetVidInfo(VidInfo* info) {
@@ -81,7 +88,7 @@ void VideoReader::GetVidInfo(VidInfo* info) {
   info->height = height_;
   info->frameCount = frameCount_;
   info->duration = durationSeconds_;
-  info->frameRate = timeline_.frameRate;
+  info->frameRate = FrameRate();
   info->bitRate = decoder.bit_rate;
   info->gopSize = decoder.gop_size;
   info->codecId = decoder.codec_id;
@@ -92,16 +99,20 @@ void VideoReader::GetVidInfo(VidInfo* info) {
   info->realFrameRateDen = stream.r_frame_rate.den;
   info->avgFrameRateNum = stream.avg_frame_rate.num;
   info->avgFrameRateDen = stream.avg_frame_rate.den;
-  info->streamDuration = TimeBase() * static_cast<double>(stream.duration);
+  // FFmpeg's "no value" is reported as 0.
+  const int64_t streamDuration = stream.duration != AV_NOPTS_VALUE ? stream.duration : 0;
+  info->streamDuration = TimeBase() * static_cast<double>(streamDuration);
   info->lastPacketTime = TimeBase() * static_cast<double>(timeline_.lastPacket);
-  info->streamDurationTicks = stream.duration;
+  info->streamDurationTicks = streamDuration;
   info->streamFrameCount = stream.nb_frames;
 }
 
 // ------------------------------------------------------------ delivering
 
 FrameNumbering::Stamp VideoReader::StampPicture() {
-  const FrameNumbering::Stamp stamp = numbering_.StampOf(decoding_.pictureTimestamp());
+  const FrameNumbering::Stamp stamp =
+      arrivalTimes_ ? FrameNumbering::Stamp{int64_t{frameIndex_} + 1, arrivals_.Stamp()}
+                    : numbering_.StampOf(decoding_.pictureTimestamp());
   frameTime_ = stamp.seconds;
   frameIndex_ = LowBits(stamp.index);
   return stamp;
@@ -140,6 +151,10 @@ bool VideoReader::NextFrame(uint8_t* pixels, int32_t stride) {
   const bool inTurn = live_ || sequential_;
   for (;;) {
     if (decoding_.Next() != DecodeLoop::Pull::kPicture) return false;
+    // A live picture the decoder could not make whole is skipped.
+    const AVFrame& picture = decoding_.picture();
+    if (live_ && (picture.decode_error_flags != 0 || (picture.flags & AV_FRAME_FLAG_CORRUPT)))
+      continue;
     const FrameNumbering::Stamp stamp = StampPicture();
     if (!inTurn && !numbering_.Serves(stamp.index, want)) continue;
     if (inTurn) numbering_.Follow(want);
@@ -205,8 +220,20 @@ bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stri
   }
 }
 
+// A live stream reaches a later index by reading on; an index already passed is
+// not delivered again, as times are not.
+bool VideoReader::ReadOnTo(int32_t index, uint8_t* pixels, int32_t stride) {
+  if (index <= frameIndex_) return false;
+  while (frameIndex_ + 1 < index) {
+    if (!NextFrame(nullptr, stride)) return false;
+  }
+  return NextFrame(pixels, stride);
+}
+
 bool VideoReader::FrameAtIndex(uint8_t* pixels, int32_t stride, int32_t index) {
-  if (Refused(pixels, stride) || index < 0 || index >= frameCount_) return false;
+  if (Refused(pixels, stride) || index < 0) return false;
+  if (live_) return ReadOnTo(index, pixels, stride);
+  if (index >= frameCount_) return false;
   const bool delivered = SeekAndDeliver(Goal{true, index, 0.0}, pixels, stride);
   // The next picture in sequence follows the requested one, delivered or not.
   frameIndex_ = index;

@@ -58,10 +58,12 @@ class VideoReader {
 
   void ApplyAspect(const AVCodecContext& decoder);
   double TimeBase() const;
+  double FrameRate() const;
   FrameNumbering::Stamp StampPicture();
   bool Refused(const uint8_t* pixels, int64_t stride) const;
   bool Deliver(uint8_t* pixels, int64_t stride, int64_t until, int64_t wanted);
   bool SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stride);
+  bool ReadOnTo(int32_t index, uint8_t* pixels, int32_t stride);
   bool Reached(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
   bool Beyond(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
 
@@ -79,6 +81,9 @@ class VideoReader {
   bool holding_ = false;
   int64_t heldUntil_ = 0;
   Timeline timeline_;
+  // Live streams without timestamps (MJPEG) are timed by arrival.
+  bool arrivalTimes_ = false;
+  ArrivalClock arrivals_;
 
   // Released bottom-up: the conversion, the decoder, then the input.
   VideoInput input_;
