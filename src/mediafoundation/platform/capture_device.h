@@ -31,13 +31,15 @@ struct ControlProperty {
 
 // The properties behind IAMCameraControl or IAMVideoProcAmp. Values set are kept
 // and read back; an unknown property fails with E_PROP_ID_UNSUPPORTED.
+// A device may answer from its own controls instead.
 class PropertySet {
  public:
   explicit PropertySet(std::vector<ControlProperty> properties);
-  HRESULT GetRange(LONG id, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,
-                   LONG* capsFlags) const;
-  HRESULT Get(LONG id, LONG* value, LONG* flags) const;
-  HRESULT Set(LONG id, LONG value, LONG flags);
+  virtual ~PropertySet() = default;
+  virtual HRESULT GetRange(LONG id, LONG* minimum, LONG* maximum, LONG* step, LONG* defaultValue,
+                           LONG* capsFlags) const;
+  virtual HRESULT Get(LONG id, LONG* value, LONG* flags) const;
+  virtual HRESULT Set(LONG id, LONG value, LONG flags);
 
  private:
   const ControlProperty* Find(LONG id) const;
@@ -132,12 +134,19 @@ class PacedStream : public CaptureStream {
   UINT64 nextIndex_ = 0;
 };
 
+// Thrown by DeviceEntry::open when the device cannot be opened; its
+// activation then fails with hr.
+struct DeviceUnavailable {
+  HRESULT hr;
+};
+
 // One device as a provider lists it.
 struct DeviceEntry {
   // Absent when the device does not tell its name.
   std::optional<std::u16string> friendlyName;
   std::u16string symbolicLink;
-  // Opens the device's stream; called at each activation.
+  // Opens the device's stream; called at each activation. May throw
+  // DeviceUnavailable.
   std::function<std::shared_ptr<CaptureStream>()> open;
 };
 
@@ -150,7 +159,7 @@ class DeviceProvider {
 };
 
 // The providers, in listing order: the added ones first, in the order they
-// were added, the fake devices last.
+// were added, then the system's devices, the fake devices last.
 std::vector<const DeviceProvider*> DeviceProviders();
 
 // Adds a provider to the listing for as long as this object lives.

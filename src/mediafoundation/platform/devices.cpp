@@ -6,6 +6,9 @@
 #include "mediafoundation/platform/attributes.h"
 #include "mediafoundation/platform/fake_devices.h"
 #include "mediafoundation/platform/media_source.h"
+#if defined(__linux__)
+#include "mediafoundation/platform/linux/linux_devices.h"
+#endif
 
 namespace tarsel::platform {
 
@@ -140,6 +143,8 @@ class DeviceActivate final : public Attributes<IMFActivate> {
         stream = entry_.open();
       } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+      } catch (const DeviceUnavailable& unavailable) {
+        return unavailable.hr;
       }
       if (!stream) return MF_E_NOT_FOUND;
       HRESULT hr = CreateCaptureSource(std::move(stream), source_.Put());
@@ -212,6 +217,9 @@ std::vector<const DeviceProvider*> DeviceProviders() {
   ProviderRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
   std::vector<const DeviceProvider*> providers = registry.added;
+#if defined(__linux__)
+  for (const DeviceProvider* system : LinuxDeviceProviders()) providers.push_back(system);
+#endif
   providers.push_back(&fake);
   return providers;
 }

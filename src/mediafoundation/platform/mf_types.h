@@ -25,6 +25,12 @@ inline constexpr HRESULT MF_E_BAD_STARTUP_VERSION = MakeHresult(0xC00D36E3u);
 inline constexpr HRESULT MF_E_ATTRIBUTENOTFOUND = MakeHresult(0xC00D36E6u);
 inline constexpr HRESULT MF_E_SHUTDOWN = MakeHresult(0xC00D3E85u);
 inline constexpr HRESULT MF_E_TRANSFORM_NEED_MORE_INPUT = MakeHresult(0xC00D6D72u);
+// Capture devices: a camera that another application streams from, a
+// microphone in use, and devices that went away.
+inline constexpr HRESULT MF_E_HW_MFT_FAILED_START_STREAMING = MakeHresult(0xC00D3704u);
+inline constexpr HRESULT MF_E_AUDIO_RECORDING_DEVICE_IN_USE = MakeHresult(0xC00D3EA0u);
+inline constexpr HRESULT MF_E_AUDIO_RECORDING_DEVICE_INVALIDATED = MakeHresult(0xC00D3EA1u);
+inline constexpr HRESULT MF_E_VIDEO_RECORDING_DEVICE_INVALIDATED = MakeHresult(0xC00D3EA2u);
 
 // ------------------------------------------------------------ start-up
 
@@ -140,6 +146,8 @@ TARSEL_MF_MEDIATYPE(MFVideoFormat_RGB24, 20);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_RGB32, 22);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_NV12, 0x3231564E);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_YUY2, 0x32595559);
+TARSEL_MF_MEDIATYPE(MFVideoFormat_UYVY, 0x59565955);
+TARSEL_MF_MEDIATYPE(MFVideoFormat_YV12, 0x32315659);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_I420, 0x30323449);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_MJPG, 0x47504A4D);
 TARSEL_MF_MEDIATYPE(MFVideoFormat_H264, 0x34363248);
