@@ -749,206 +749,93 @@ TEST_F(V4l2Cameras, MjpegSizesAreDecodedToNv12LikeTheReference) {
 // them, the caller's value and mode as the driver gets them.
 TEST_F(V4l2Cameras, ControlsMapOntoTheDriversControls) {
   constexpr LONG kPowerline = 13;
+  constexpr int32_t kManual = V4L2_EXPOSURE_MANUAL, kAperture = V4L2_EXPOSURE_APERTURE_PRIORITY;
   struct Case {
-    bool videoProcAmp;
+    bool procAmp;
     LONG property;
-    ScriptedControl value;
-    std::optional<ScriptedControl> automatic;
-    std::vector<int32_t> seen;  // minimum, maximum, step, default, flags, value
-    int32_t set;
-    int32_t driverValue;                     // after setting set, manually
-    std::optional<int32_t> driverAutomatic;  // after that, then after setting automatic
-    std::optional<int32_t> driverAutomaticAgain;
+    UINT32 control;
+    int32_t minimum, maximum, step, defaultValue, value;  // the driver's
+    UINT32 autoControl;                                   // 0: none
+    int32_t autoMaximum, autoValue;
+    std::vector<int32_t> refused;                 // automatic modes the driver lacks
+    std::vector<int32_t> seen;                    // minimum, maximum, step, default, flags, value
+    int32_t set, driverValue;                     // a value set manually, as the driver gets it
+    int32_t autoAfterManual, autoAfterAutomatic;  // the driver's automatic control then
   };
+  // clang-format off
   const Case cases[] = {
-      {false,
-       CameraControl_Pan,
-       {V4L2_CID_PAN_ABSOLUTE, -36000, 36000, 3600, 0, 7200},
-       {},
-       {-10, 10, 1, 0, 2, 2},
-       5,
-       18000,
-       {},
-       {}},
-      {false,
-       CameraControl_Tilt,
-       {V4L2_CID_TILT_ABSOLUTE, -18000, 18000, 3600, 0, -3600},
-       {},
-       {-5, 5, 1, 0, 2, -1},
-       -4,
-       -14400,
-       {},
-       {}},
-      {false,
-       CameraControl_Zoom,
-       {V4L2_CID_ZOOM_ABSOLUTE, 100, 500, 1, 100, 150},
-       {},
-       {100, 500, 1, 100, 2, 150},
-       300,
-       300,
-       {},
-       {}},
-      {false,
-       CameraControl_Exposure,
-       {V4L2_CID_EXPOSURE_ABSOLUTE, 1, 5000, 1, 156, 312},
-       ScriptedControl{V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, 3, 3, {0, 2}},
-       {-13, -1, 1, -6, 1, -5},
-       -7,
-       78,
-       V4L2_EXPOSURE_MANUAL,
-       V4L2_EXPOSURE_APERTURE_PRIORITY},
-      {false,
-       CameraControl_Exposure,
-       {V4L2_CID_EXPOSURE_ABSOLUTE, 1, 5000, 1, 156, 312},
-       ScriptedControl{V4L2_CID_EXPOSURE_AUTO, 0, 1, 1, 0, 0, {}},
-       {-13, -1, 1, -6, 1, -5},
-       -7,
-       78,
-       V4L2_EXPOSURE_MANUAL,
-       V4L2_EXPOSURE_AUTO},
-      {false,
-       CameraControl_Iris,
-       {V4L2_CID_IRIS_ABSOLUTE, 100, 800, 10, 200, 400},
-       ScriptedControl{V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, 3, 3, {}},
-       {100, 800, 10, 200, 2, 400},
-       500,
-       500,
-       V4L2_EXPOSURE_APERTURE_PRIORITY,
-       V4L2_EXPOSURE_AUTO},
-      {false,
-       CameraControl_Focus,
-       {V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 5, 0, 50},
-       ScriptedControl{V4L2_CID_FOCUS_AUTO, 0, 1, 1, 1, 1},
-       {0, 250, 5, 0, 1, 50},
-       100,
-       100,
-       0,
-       1},
-      {true,
-       VideoProcAmp_Brightness,
-       {V4L2_CID_BRIGHTNESS, -64, 64, 1, 0, 10},
-       {},
-       {-64, 64, 1, 0, 2, 10},
-       -20,
-       -20,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_Contrast,
-       {V4L2_CID_CONTRAST, 0, 100, 1, 50, 60},
-       {},
-       {0, 100, 1, 50, 2, 60},
-       40,
-       40,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_Hue,
-       {V4L2_CID_HUE, -180, 180, 1, 0, 5},
-       ScriptedControl{V4L2_CID_HUE_AUTO, 0, 1, 1, 0, 0},
-       {-180, 180, 1, 0, 2, 5},
-       30,
-       30,
-       0,
-       1},
-      {true,
-       VideoProcAmp_Saturation,
-       {V4L2_CID_SATURATION, 0, 100, 1, 64, 64},
-       {},
-       {0, 100, 1, 64, 2, 64},
-       80,
-       80,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_Sharpness,
-       {V4L2_CID_SHARPNESS, 0, 7, 1, 3, 3},
-       {},
-       {0, 7, 1, 3, 2, 3},
-       6,
-       6,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_Gamma,
-       {V4L2_CID_GAMMA, 72, 500, 1, 100, 100},
-       {},
-       {72, 500, 1, 100, 2, 100},
-       220,
-       220,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_WhiteBalance,
-       {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6500, 10, 4600, 5000},
-       ScriptedControl{V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1, 1},
-       {2800, 6500, 10, 4600, 1, 5000},
-       3200,
-       3200,
-       0,
-       1},
-      {true,
-       VideoProcAmp_BacklightCompensation,
-       {V4L2_CID_BACKLIGHT_COMPENSATION, 0, 2, 1, 1, 1},
-       {},
-       {0, 2, 1, 1, 2, 1},
-       2,
-       2,
-       {},
-       {}},
-      {true,
-       VideoProcAmp_Gain,
-       {V4L2_CID_GAIN, 0, 255, 1, 0, 32},
-       ScriptedControl{V4L2_CID_AUTOGAIN, 0, 1, 1, 1, 0},
-       {0, 255, 1, 0, 2, 32},
-       64,
-       64,
-       0,
-       1},
-      {true,
-       kPowerline,
-       {V4L2_CID_POWER_LINE_FREQUENCY, 0, 3, 1, 1, 2},
-       {},
-       {0, 3, 1, 1, 2, 2},
-       1,
-       1,
-       {},
-       {}},
+      {false, CameraControl_Pan, V4L2_CID_PAN_ABSOLUTE, -36000, 36000, 3600, 0, 7200, 0, 0, 0, {},
+       {-10, 10, 1, 0, 2, 2}, 5, 18000, 0, 0},
+      {false, CameraControl_Tilt, V4L2_CID_TILT_ABSOLUTE, -18000, 18000, 3600, 0, -3600, 0, 0, 0, {},
+       {-5, 5, 1, 0, 2, -1}, -4, -14400, 0, 0},
+      {false, CameraControl_Zoom, V4L2_CID_ZOOM_ABSOLUTE, 100, 500, 1, 100, 150, 0, 0, 0, {},
+       {100, 500, 1, 100, 2, 150}, 300, 300, 0, 0},
+      {false, CameraControl_Exposure, V4L2_CID_EXPOSURE_ABSOLUTE, 1, 5000, 1, 156, 312,
+       V4L2_CID_EXPOSURE_AUTO, 3, kAperture, {V4L2_EXPOSURE_AUTO, V4L2_EXPOSURE_SHUTTER_PRIORITY},
+       {-13, -1, 1, -6, 1, -5}, -7, 78, kManual, kAperture},
+      {false, CameraControl_Exposure, V4L2_CID_EXPOSURE_ABSOLUTE, 1, 5000, 1, 156, 312,
+       V4L2_CID_EXPOSURE_AUTO, 1, V4L2_EXPOSURE_AUTO, {},
+       {-13, -1, 1, -6, 1, -5}, -7, 78, kManual, V4L2_EXPOSURE_AUTO},
+      {false, CameraControl_Iris, V4L2_CID_IRIS_ABSOLUTE, 100, 800, 10, 200, 400,
+       V4L2_CID_EXPOSURE_AUTO, 3, kAperture, {},
+       {100, 800, 10, 200, 2, 400}, 500, 500, kAperture, V4L2_EXPOSURE_AUTO},
+      {false, CameraControl_Focus, V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 5, 0, 50,
+       V4L2_CID_FOCUS_AUTO, 1, 1, {}, {0, 250, 5, 0, 1, 50}, 100, 100, 0, 1},
+      {true, VideoProcAmp_Brightness, V4L2_CID_BRIGHTNESS, -64, 64, 1, 0, 10,
+       V4L2_CID_AUTOBRIGHTNESS, 1, 0, {}, {-64, 64, 1, 0, 2, 10}, -20, -20, 0, 1},
+      {true, VideoProcAmp_Contrast, V4L2_CID_CONTRAST, 0, 100, 1, 50, 60, 0, 0, 0, {},
+       {0, 100, 1, 50, 2, 60}, 40, 40, 0, 0},
+      {true, VideoProcAmp_Hue, V4L2_CID_HUE, -180, 180, 1, 0, 5, V4L2_CID_HUE_AUTO, 1, 0, {},
+       {-180, 180, 1, 0, 2, 5}, 30, 30, 0, 1},
+      {true, VideoProcAmp_Saturation, V4L2_CID_SATURATION, 0, 100, 1, 64, 64, 0, 0, 0, {},
+       {0, 100, 1, 64, 2, 64}, 80, 80, 0, 0},
+      {true, VideoProcAmp_Sharpness, V4L2_CID_SHARPNESS, 0, 7, 1, 3, 3, 0, 0, 0, {},
+       {0, 7, 1, 3, 2, 3}, 6, 6, 0, 0},
+      {true, VideoProcAmp_Gamma, V4L2_CID_GAMMA, 72, 500, 1, 100, 100, 0, 0, 0, {},
+       {72, 500, 1, 100, 2, 100}, 220, 220, 0, 0},
+      {true, VideoProcAmp_WhiteBalance, V4L2_CID_WHITE_BALANCE_TEMPERATURE, 2800, 6500, 10, 4600,
+       5000, V4L2_CID_AUTO_WHITE_BALANCE, 1, 1, {}, {2800, 6500, 10, 4600, 1, 5000}, 3200, 3200, 0, 1},
+      {true, VideoProcAmp_BacklightCompensation, V4L2_CID_BACKLIGHT_COMPENSATION, 0, 2, 1, 1, 1,
+       0, 0, 0, {}, {0, 2, 1, 1, 2, 1}, 2, 2, 0, 0},
+      {true, VideoProcAmp_Gain, V4L2_CID_GAIN, 0, 255, 1, 0, 32, V4L2_CID_AUTOGAIN, 1, 0, {},
+       {0, 255, 1, 0, 2, 32}, 64, 64, 0, 1},
+      {true, kPowerline, V4L2_CID_POWER_LINE_FREQUENCY, 0, 3, 1, 1, 2, 0, 0, 0, {},
+       {0, 3, 1, 1, 2, 2}, 1, 1, 0, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.videoProcAmp ? "video property " : "camera control ")
-                                    << c.property << " on " << std::hex << c.value.id);
+    SCOPED_TRACE(testing::Message() << (c.procAmp ? "video property " : "camera control ")
+                                    << c.property << " on " << std::hex << c.control);
     Reset();
     CameraScript script = UsualCamera();
-    script.controls = {c.value};
-    if (c.automatic) script.controls.push_back(*c.automatic);
+    script.controls = {{c.control, c.minimum, c.maximum, c.step, c.defaultValue, c.value}};
+    if (c.autoControl) {
+      script.controls.push_back({c.autoControl, 0, c.autoMaximum, 1, 0, c.autoValue, c.refused});
+    }
     Open({script}, false);
-    const auto get = c.videoProcAmp ? MFCamGrabber_GetVideoProp : MFCamGrabber_GetCamCtrl;
-    const auto set = c.videoProcAmp ? MFCamGrabber_SetVideoProp : MFCamGrabber_SetCamCtrl;
+    const auto get = c.procAmp ? MFCamGrabber_GetVideoProp : MFCamGrabber_GetCamCtrl;
+    const auto set = c.procAmp ? MFCamGrabber_SetVideoProp : MFCamGrabber_SetCamCtrl;
     std::vector<int32_t> seen(6, 77);
     ErrorText error;
-    ASSERT_EQ(
-        get(camera_, c.property, &seen[0], &seen[1], &seen[2], &seen[3], &seen[4], &seen[5], error),
-        0);  // the first call obtains the interface
-    ASSERT_EQ(
-        get(camera_, c.property, &seen[0], &seen[1], &seen[2], &seen[3], &seen[4], &seen[5], error),
-        0)
-        << error.text;
+    const auto read = [&] {
+      return get(camera_, c.property, &seen[0], &seen[1], &seen[2], &seen[3], &seen[4], &seen[5],
+                 error);
+    };
+    ASSERT_EQ(read(), 0);  // the first call obtains the interface
+    ASSERT_EQ(read(), 0) << error.text;
     EXPECT_EQ(seen, c.seen);
     ASSERT_EQ(set(camera_, c.property, CameraControl_Flags_Manual, c.set, error), 0) << error.text;
-    EXPECT_EQ(io_->Control("/dev/video0", c.value.id), c.driverValue);
-    if (!c.automatic) {
-      // Nothing to switch the property to automatic.
+    EXPECT_EQ(io_->Control("/dev/video0", c.control), c.driverValue);
+    if (!c.autoControl) {
+      // Nothing switches the property to automatic.
       EXPECT_EQ(set(camera_, c.property, CameraControl_Flags_Auto, 0, error), 1);
       EXPECT_STREQ(error.text, "Not supported");
       continue;
     }
-    EXPECT_EQ(io_->Control("/dev/video0", c.automatic->id), *c.driverAutomatic);
+    EXPECT_EQ(io_->Control("/dev/video0", c.autoControl), c.autoAfterManual);
     ASSERT_EQ(set(camera_, c.property, CameraControl_Flags_Auto, 0, error), 0) << error.text;
-    EXPECT_EQ(io_->Control("/dev/video0", c.automatic->id), *c.driverAutomaticAgain);
-    EXPECT_EQ(
-        get(camera_, c.property, &seen[0], &seen[1], &seen[2], &seen[3], &seen[4], &seen[5], error),
-        0);
+    EXPECT_EQ(io_->Control("/dev/video0", c.autoControl), c.autoAfterAutomatic);
+    EXPECT_EQ(read(), 0);
     EXPECT_EQ(seen[4], CameraControl_Flags_Auto);
   }
 }
@@ -1031,7 +918,7 @@ TEST_F(V4l2Cameras, BusyMissingAndUnpluggedCamerasFailWithThePlatformsCodes) {
   }
 }
 
-TEST_F(V4l2Cameras, UnplugEndsDeliveryAndPolling) {
+TEST_F(V4l2Cameras, UnplugEndsDelivery) {
   CameraScript script = UsualCamera();
   script.framesBeforeUnplug = 3;
   Open({script}, true);
@@ -1044,21 +931,6 @@ TEST_F(V4l2Cameras, UnplugEndsDeliveryAndPolling) {
   ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(deliveries.Copy().size(), 3u);
-
-  Reset();
-  script.framesBeforeUnplug = 2;
-  Open({script}, false);
-  ASSERT_EQ(Start(320, 240, 30, 1), 0);
-  EXPECT_EQ(Grab().size(), 320u * 240 * 2);
-  EXPECT_EQ(Grab().size(), 320u * 240 * 2);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::vector<uint8_t> frame(1'000'000);
-    uint32_t size = static_cast<uint32_t>(frame.size());
-    int64_t time = 0;
-    ErrorText error;
-    EXPECT_EQ(MFCamGrabber_GrabFrame(camera_, frame.data(), &size, &time, error), 1);
-    EXPECT_STREQ(error.text, "Error reading video sample");
-  }
 }
 
 // The system's own providers on this machine, which has no camera and no sound

@@ -22,7 +22,7 @@ namespace {
 constexpr UINT32 kBufferCount = 4;
 // A read looks at its cancel check at least this often.
 constexpr int kPollSliceMs = 50;
-// A camera that delivers nothing for this long does not work.
+// A camera that delivers no usable frame for this long does not work.
 constexpr auto kStallLimit = std::chrono::seconds(10);
 
 UINT32 Capabilities(const v4l2_capability& capability) {
@@ -151,6 +151,8 @@ class V4l2Camera final : public CaptureStream {
   bool shutDown_ = false;
   HRESULT lost_ = S_OK;  // set once the camera is gone
   std::optional<LONGLONG> lastTime_;
+  // When the last usable frame came (or streaming started): a camera whose
+  // frames are all damaged does not keep a read waiting for ever.
   std::chrono::steady_clock::time_point lastFrame_;
 
   std::mutex decoderMutex_;
@@ -336,7 +338,6 @@ HRESULT V4l2Camera::TakeFrame(IMFSample** sample, Frame* frame) {
   const int result = io_->Ioctl(fd_, VIDIOC_DQBUF, &buffer);
   if (result == -EAGAIN) return S_FALSE;
   if (result < 0) return Fail(result);
-  lastFrame_ = std::chrono::steady_clock::now();
   HRESULT hr = S_FALSE;
   if (buffer.index < buffers_.size() && !(buffer.flags & V4L2_BUF_FLAG_ERROR)) {
     const CameraMode& mode = modes_[current_.mode];
@@ -414,6 +415,8 @@ HRESULT V4l2Camera::Read(const CancelCheck& cancelled, LONGLONG* timestamp, IMFS
       LONGLONG time = 0;
       (*sample)->GetSampleTime(&time);
       *timestamp = time;
+      std::lock_guard lock(mutex_);
+      lastFrame_ = std::chrono::steady_clock::now();
       return S_OK;
     }
     if (FAILED(hr)) return hr;
