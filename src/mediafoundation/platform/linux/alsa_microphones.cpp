@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -100,7 +101,10 @@ class AlsaMicrophone final : public CaptureStream {
  public:
   AlsaMicrophone(std::unique_ptr<AlsaPcm> pcm, std::vector<AlsaParameters> formats)
       : pcm_(std::move(pcm)), formats_(std::move(formats)) {
-    for (const AlsaParameters& format : formats_) types_.push_back(MakeAudioType(format));
+    for (const AlsaParameters& format : formats_) {
+      types_.push_back(MakeAudioType(format));
+      if (!types_.back()) throw std::bad_alloc();
+    }
   }
 
   const GUID& MajorType() const override { return MFMediaType_Audio; }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "mediafoundation/platform/linux/linux_devices.h"
@@ -74,7 +75,10 @@ class V4l2Camera final : public CaptureStream {
  public:
   V4l2Camera(std::shared_ptr<V4l2Io> io, int fd, std::vector<CameraMode> modes)
       : io_(std::move(io)), fd_(fd), modes_(std::move(modes)) {
-    for (const CameraMode& mode : modes_) nativeTypes_.push_back(MakeNativeType(mode));
+    for (const CameraMode& mode : modes_) {
+      nativeTypes_.push_back(MakeNativeType(mode));
+      if (!nativeTypes_.back()) throw std::bad_alloc();
+    }
     if (V4l2Controls::AnyPresent(*io_, fd_, CameraControlMappings())) {
       cameraControls_.emplace(*io_, fd_, mutex_, CameraControlMappings());
     }
@@ -128,7 +132,7 @@ class V4l2Camera final : public CaptureStream {
   HRESULT StartStreaming();
   void StopStreaming();
   HRESULT Fail(int error);
-  HRESULT TakeFrame(IMFSample** sample, Frame* jpeg);
+  HRESULT TakeFrame(IMFSample** sample, Frame* frame);
   HRESULT Decode(const Frame& frame, IMFSample** sample);
   LONGLONG Stamp(const v4l2_buffer& buffer);
   LONGLONG Duration() const { return actualInterval_ ? IntervalTicks(*actualInterval_) : 0; }
