@@ -16,29 +16,51 @@ constexpr int kMaxCards = 32;
 constexpr int kMaxDevicesPerCard = 32;
 constexpr unsigned kPeriodsPerBuffer = 50;  // half a second of 10 ms periods
 
-#define TARSEL_ALSA_FUNCTIONS(X)                                                                  \
-  X(snd_lib_error_set_handler)                                                                    \
-  X(snd_card_next)                                                                                \
-  X(snd_ctl_open)                                                                                 \
-  X(snd_ctl_close) X(snd_ctl_card_info_malloc) X(snd_ctl_card_info_free) X(snd_ctl_card_info)     \
-      X(snd_ctl_card_info_get_id) X(snd_ctl_card_info_get_name) X(snd_ctl_pcm_next_device) X(     \
-          snd_pcm_info_malloc) X(snd_pcm_info_free) X(snd_pcm_info_set_device)                    \
-          X(snd_pcm_info_set_subdevice) X(snd_pcm_info_set_stream) X(snd_ctl_pcm_info) X(         \
-              snd_pcm_info_get_name) X(snd_pcm_open) X(snd_pcm_close) X(snd_pcm_hw_params_malloc) \
-              X(snd_pcm_hw_params_free) X(snd_pcm_hw_params_any) X(snd_pcm_hw_params_test_rate)   \
-                  X(snd_pcm_hw_params_set_access) X(snd_pcm_hw_params_set_format)                 \
-                      X(snd_pcm_hw_params_set_channels) X(snd_pcm_hw_params_set_rate)             \
-                          X(snd_pcm_hw_params_set_period_size_near)                               \
-                              X(snd_pcm_hw_params_set_buffer_size_near) X(snd_pcm_hw_params)      \
-                                  X(snd_pcm_sw_params_malloc) X(snd_pcm_sw_params_free)           \
-                                      X(snd_pcm_sw_params_current)                                \
-                                          X(snd_pcm_sw_params_set_tstamp_mode)                    \
-                                              X(snd_pcm_sw_params_set_tstamp_type)                \
-                                                  X(snd_pcm_sw_params_set_avail_min)              \
-                                                      X(snd_pcm_sw_params) X(snd_pcm_start)       \
-                                                          X(snd_pcm_drop) X(snd_pcm_prepare)      \
-                                                              X(snd_pcm_readi)                    \
-                                                                  X(snd_pcm_htimestamp)
+// clang-format off
+#define TARSEL_ALSA_FUNCTIONS(X) \
+  X(snd_lib_error_set_handler) \
+  X(snd_card_next) \
+  X(snd_ctl_open) \
+  X(snd_ctl_close) \
+  X(snd_ctl_card_info_malloc) \
+  X(snd_ctl_card_info_free) \
+  X(snd_ctl_card_info) \
+  X(snd_ctl_card_info_get_id) \
+  X(snd_ctl_card_info_get_name) \
+  X(snd_ctl_pcm_next_device) \
+  X(snd_pcm_info_malloc) \
+  X(snd_pcm_info_free) \
+  X(snd_pcm_info_set_device) \
+  X(snd_pcm_info_set_subdevice) \
+  X(snd_pcm_info_set_stream) \
+  X(snd_ctl_pcm_info) \
+  X(snd_pcm_info_get_name) \
+  X(snd_pcm_open) \
+  X(snd_pcm_close) \
+  X(snd_pcm_hw_params_malloc) \
+  X(snd_pcm_hw_params_free) \
+  X(snd_pcm_hw_params_any) \
+  X(snd_pcm_hw_params_test_rate) \
+  X(snd_pcm_hw_params_set_access) \
+  X(snd_pcm_hw_params_set_format) \
+  X(snd_pcm_hw_params_set_channels) \
+  X(snd_pcm_hw_params_set_rate) \
+  X(snd_pcm_hw_params_set_period_size_near) \
+  X(snd_pcm_hw_params_set_buffer_size_near) \
+  X(snd_pcm_hw_params) \
+  X(snd_pcm_sw_params_malloc) \
+  X(snd_pcm_sw_params_free) \
+  X(snd_pcm_sw_params_current) \
+  X(snd_pcm_sw_params_set_tstamp_mode) \
+  X(snd_pcm_sw_params_set_tstamp_type) \
+  X(snd_pcm_sw_params_set_avail_min) \
+  X(snd_pcm_sw_params) \
+  X(snd_pcm_start) \
+  X(snd_pcm_drop) \
+  X(snd_pcm_prepare) \
+  X(snd_pcm_readi) \
+  X(snd_pcm_htimestamp)
+// clang-format on
 
 // The library's functions, resolved once.
 struct Library {
