@@ -178,4 +178,27 @@ class ScopedDeviceProvider {
 HRESULT EnumerateDevices(const std::vector<const DeviceProvider*>& providers, IMFAttributes* filter,
                          IMFActivate*** activates, UINT32* count);
 
+// A sample of size bytes, filled by fill, with its time and duration.
+template <class Fill>
+HRESULT MakeCaptureSample(DWORD size, LONGLONG time, LONGLONG duration, Fill fill,
+                          IMFSample** sample) {
+  ComPtr<IMFMediaBuffer> buffer;
+  HRESULT hr = MFCreateMemoryBuffer(size, buffer.Put());
+  if (FAILED(hr)) return hr;
+  BYTE* bytes = nullptr;
+  hr = buffer->Lock(&bytes, nullptr, nullptr);
+  if (FAILED(hr)) return hr;
+  const bool filled = fill(bytes);
+  buffer->Unlock();
+  if (!filled) return S_FALSE;
+  buffer->SetCurrentLength(size);
+  ComPtr<IMFSample> made;
+  hr = MFCreateSample(made.Put());
+  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
+  if (SUCCEEDED(hr)) hr = made->SetSampleTime(time);
+  if (SUCCEEDED(hr)) hr = made->SetSampleDuration(duration);
+  if (SUCCEEDED(hr)) *sample = made.Detach();
+  return hr;
+}
+
 }  // namespace tarsel::platform

@@ -157,24 +157,13 @@ HRESULT PacedStream::Read(const CancelCheck& cancelled, LONGLONG* timestamp, IMF
 
 HRESULT PacedStream::MakeSample(IMFMediaType* current, UINT64 index, LONGLONG timestamp,
                                 LONGLONG duration, IMFSample** sample) const {
-  const DWORD size = SampleSize(current);
-  ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr = MFCreateMemoryBuffer(size, buffer.Put());
-  if (FAILED(hr)) return hr;
-  BYTE* bytes = nullptr;
-  hr = buffer->Lock(&bytes, nullptr, nullptr);
-  if (FAILED(hr)) return hr;
-  FillSample(current, index, bytes);
-  buffer->Unlock();
-  buffer->SetCurrentLength(size);
-
-  ComPtr<IMFSample> made;
-  hr = MFCreateSample(made.Put());
-  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
-  if (SUCCEEDED(hr)) hr = made->SetSampleTime(timestamp);
-  if (SUCCEEDED(hr)) hr = made->SetSampleDuration(duration);
-  if (SUCCEEDED(hr)) *sample = made.Detach();
-  return hr;
+  return MakeCaptureSample(
+      SampleSize(current), timestamp, duration,
+      [&](BYTE* bytes) {
+        FillSample(current, index, bytes);
+        return true;
+      },
+      sample);
 }
 
 void PacedStream::Wake() {

@@ -25,36 +25,7 @@ std::u16string Utf16FromUtf8(const std::string& text);
 LONGLONG MonotonicTicks();
 inline constexpr LONGLONG kTicksPerSecond = 10'000'000;
 
-// A sample of size bytes, filled by fill, with its time and duration.
-template <class Fill>
-HRESULT MakeCaptureSample(DWORD size, LONGLONG time, LONGLONG duration, Fill fill,
-                          IMFSample** sample);
-
 // Attribute helpers for native types.
 UINT64 PackPair(UINT32 high, UINT32 low);
-
-// ------------------------------------------------------------ implementation
-
-template <class Fill>
-HRESULT MakeCaptureSample(DWORD size, LONGLONG time, LONGLONG duration, Fill fill,
-                          IMFSample** sample) {
-  ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr = MFCreateMemoryBuffer(size, buffer.Put());
-  if (FAILED(hr)) return hr;
-  BYTE* bytes = nullptr;
-  hr = buffer->Lock(&bytes, nullptr, nullptr);
-  if (FAILED(hr)) return hr;
-  const bool filled = fill(bytes);
-  buffer->Unlock();
-  if (!filled) return S_FALSE;
-  buffer->SetCurrentLength(size);
-  ComPtr<IMFSample> made;
-  hr = MFCreateSample(made.Put());
-  if (SUCCEEDED(hr)) hr = made->AddBuffer(buffer.Get());
-  if (SUCCEEDED(hr)) hr = made->SetSampleTime(time);
-  if (SUCCEEDED(hr)) hr = made->SetSampleDuration(duration);
-  if (SUCCEEDED(hr)) *sample = made.Detach();
-  return hr;
-}
 
 }  // namespace tarsel::platform
