@@ -1,7 +1,8 @@
 // The grabber base through a test grabber that can start asynchronous delivery
 // (the common tail of StartGrabbing): the COM shape, OnReadSample's order of
-// tests, delivery and its numbering, stop, and the lifetime rules of Clear under
-// a stress loop.
+// tests, reopening and restarting, COM initialisation, and the lifetime rules of
+// Clear under a stress loop. Numbering, stop and delivery are tested through
+// the exports.
 #if !defined(_WIN32)
 
 #include <atomic>
@@ -29,18 +30,12 @@ class TestCamGrabber : public tarsel::MFCamGrabber {
   using CaptureGrabber::ReadsInFlight;
   using CaptureGrabber::SampleCounter;
 };
-class TestAudioGrabber : public tarsel::MFAudioGrabber {
- public:
-  using CaptureGrabber::BeginGrabbing;
-};
 
 // What the ready callback saw, shared by the tests (the callback is a plain
 // function pointer).
 struct Seen {
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<uint32_t> numbers;
-  std::vector<int64_t> timestamps;
   std::vector<uint32_t> sizes;
   std::vector<uint32_t> frames;
   std::atomic<bool> closed{false};
@@ -49,8 +44,6 @@ struct Seen {
 
   void Reset() {
     std::lock_guard lock(mutex);
-    numbers.clear();
-    timestamps.clear();
     sizes.clear();
     frames.clear();
     closed = false;
@@ -59,18 +52,15 @@ struct Seen {
   }
   bool WaitForBlocks(std::size_t count) {
     std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(10),
-                            [&] { return numbers.size() >= count; });
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return sizes.size() >= count; });
   }
 } seen;
 
-void TARSEL_CALL Record(uint32_t number, int64_t timestamp, uint32_t size, uint8_t* block) {
+void TARSEL_CALL Record(uint32_t number, int64_t, uint32_t size, uint8_t* block) {
   if (seen.closed) ++seen.lateCalls;
   const int slow = seen.slowEvery;
   if (slow > 0 && number % slow == 0) std::this_thread::sleep_for(std::chrono::milliseconds(15));
   std::lock_guard lock(seen.mutex);
-  seen.numbers.push_back(number);
-  seen.timestamps.push_back(timestamp);
   seen.sizes.push_back(size);
   seen.frames.push_back(block[0] | block[1] << 8 | block[2] << 16 | uint32_t{block[3]} << 24);
   seen.changed.notify_all();
@@ -99,121 +89,44 @@ class GrabberBase : public ::testing::Test {
   void SetUp() override { seen.Reset(); }
 };
 
-TEST_F(GrabberBase, QueryInterfaceAndReferenceCounting) {
-  auto grabber = OpenGrabber<TestCamGrabber>(0, false);
-  IMFSourceReaderCallback* callback = grabber.Get();
-  void* out = nullptr;
-  EXPECT_EQ(callback->QueryInterface(IID_IUnknown, &out), S_OK);
-  EXPECT_EQ(out, static_cast<void*>(callback));
-  EXPECT_EQ(callback->QueryInterface(IID_IMFSourceReaderCallback, &out), S_OK);
-  EXPECT_EQ(out, static_cast<void*>(callback));
-  EXPECT_EQ(callback->QueryInterface(IID_IMFMediaSource, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  // The handle's reference and the two just taken.
-  EXPECT_EQ(callback->Release(), 2u);
-  EXPECT_EQ(callback->Release(), 1u);
-  EXPECT_EQ(callback->AddRef(), 2u);
-  callback->Release();
-  // The flush and event notifications do nothing.
-  EXPECT_EQ(callback->OnFlush(0), S_OK);
-  EXPECT_EQ(callback->OnEvent(0, nullptr), S_OK);
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, AsyncReaderHoldsTheGrabberUntilClear) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  IMFSourceReaderCallback* callback = grabber.Get();
-  callback->AddRef();
-  EXPECT_EQ(callback->Release(), 2u);  // the handle's and the reader's
-  Clear(grabber);
+TEST_F(GrabberBase, QueryInterfaceAndReferences) {
+  for (const bool asynchronous : {false, true}) {
+    SCOPED_TRACE(asynchronous);
+    auto grabber = OpenGrabber<TestCamGrabber>(1, asynchronous);
+    IMFSourceReaderCallback* callback = grabber.Get();
+    void* out = nullptr;
+    EXPECT_EQ(callback->QueryInterface(IID_IUnknown, &out), S_OK);
+    EXPECT_EQ(out, static_cast<void*>(callback));
+    EXPECT_EQ(callback->QueryInterface(IID_IMFSourceReaderCallback, &out), S_OK);
+    EXPECT_EQ(out, static_cast<void*>(callback));
+    EXPECT_EQ(callback->QueryInterface(IID_IMFMediaSource, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+    // The handle's, the two just taken, and the asynchronous reader's.
+    EXPECT_EQ(callback->Release(), asynchronous ? 3u : 2u);
+    EXPECT_EQ(callback->Release(), asynchronous ? 2u : 1u);
+    // A sample that comes while not grabbing is discarded uncounted.
+    EXPECT_EQ(grabber->OnReadSample(S_OK, 0, 0, 5, nullptr), S_OK);
+    EXPECT_EQ(grabber->SampleCounter(), 0u);
+    Clear(grabber);
+  }
 }
 
 TEST_F(GrabberBase, EachGrabberMakesOneStartupPair) {
   const int before = tarsel::platform::MediaFoundationStartups();
   auto first = OpenGrabber<TestCamGrabber>(0, true);
-  auto second = OpenGrabber<TestAudioGrabber>(0, true);
+  auto second = OpenGrabber<tarsel::MFAudioGrabber>(0, true);
   EXPECT_EQ(tarsel::platform::MediaFoundationStartups(), before + 2);
   Clear(first);
   Clear(second);
   EXPECT_EQ(tarsel::platform::MediaFoundationStartups(), before);
 }
 
-TEST_F(GrabberBase, AsyncDeliveryCountsFromOneWithTheReadersTimestamps) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  grabber->SetReadyCallBack(Record);
-  grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(3));
-  grabber->StopGrabbing();
-  {
-    std::lock_guard lock(seen.mutex);
-    EXPECT_EQ(std::vector<uint32_t>(seen.numbers.begin(), seen.numbers.begin() + 3),
-              (std::vector<uint32_t>{1, 2, 3}));
-    EXPECT_EQ(seen.sizes[0], 320u * 240 * 3 / 2);
-    EXPECT_GT(seen.timestamps[0], 0);  // the reader's clock, not relative to the first frame
-    EXPECT_EQ(seen.timestamps[1] - seen.timestamps[0], 10'000'000 / 30);
-    EXPECT_EQ(std::vector<uint32_t>(seen.frames.begin(), seen.frames.begin() + 3),
-              (std::vector<uint32_t>{0, 1, 2}));
-  }
-  // A new start numbers from 1 again.
-  seen.Reset();
-  grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(1));
-  {
-    std::lock_guard lock(seen.mutex);
-    EXPECT_EQ(seen.numbers[0], 1u);
-  }
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, MicrophoneBlocksArriveOnTheCallback) {
-  auto grabber = OpenGrabber<TestAudioGrabber>(0, true);
-  grabber->SetReadyCallBack(Record);
-  grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(2));
-  {
-    std::lock_guard lock(seen.mutex);
-    EXPECT_EQ(seen.sizes[0], 1920u);
-    EXPECT_EQ(seen.timestamps[1] - seen.timestamps[0], 100'000);
-  }
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, WithoutCallbackBlocksAreStillCounted) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  grabber->BeginGrabbing();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (grabber->SampleCounter() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_GE(grabber->SampleCounter(), 2u);
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, StopEndsDeliveryAfterTheReadInFlight) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  grabber->SetReadyCallBack(Record);
-  grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(1));
-  grabber->StopGrabbing();
-  std::size_t stoppedAt = 0;
-  {
-    std::lock_guard lock(seen.mutex);
-    stoppedAt = seen.numbers.size();
-  }
-  // The read in flight completes within a frame period and is discarded.
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  std::lock_guard lock(seen.mutex);
-  EXPECT_LE(seen.numbers.size(), stoppedAt + 1);  // at most a block already being delivered
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, FailedReadClearsTheCallbackAndRequestsNothing) {
+// The callback is gone after a failed read: delivery needs it registered again.
+TEST_F(GrabberBase, FailedReadClearsTheCallback) {
   auto grabber = OpenGrabber<TestCamGrabber>(1, true);
   grabber->SetReadyCallBack(Record);
   IMFSourceReaderCallback* callback = grabber.Get();
   EXPECT_EQ(callback->OnReadSample(E_FAIL, 0, MF_SOURCE_READERF_ERROR, 0, nullptr), E_FAIL);
-  // The callback is gone: registering it again is needed, and delivery restarts
-  // only with the next start.
   grabber->BeginGrabbing();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (grabber->SampleCounter() < 1 && std::chrono::steady_clock::now() < deadline) {
@@ -222,29 +135,9 @@ TEST_F(GrabberBase, FailedReadClearsTheCallbackAndRequestsNothing) {
   EXPECT_GE(grabber->SampleCounter(), 1u);
   {
     std::lock_guard lock(seen.mutex);
-    EXPECT_TRUE(seen.numbers.empty());
+    EXPECT_TRUE(seen.sizes.empty());
   }
   Clear(grabber);
-}
-
-TEST_F(GrabberBase, NotGrabbingDiscardsTheSample) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  grabber->SetReadyCallBack(Record);
-  EXPECT_EQ(grabber->OnReadSample(S_OK, 0, 0, 5, nullptr), S_OK);
-  EXPECT_EQ(grabber->SampleCounter(), 0u);
-  Clear(grabber);
-}
-
-TEST_F(GrabberBase, ClosingWaitsForTheCallbackInFlight) {
-  auto grabber = OpenGrabber<TestCamGrabber>(1, true);
-  seen.slowEvery = 1;  // every callback takes 15 ms
-  grabber->SetReadyCallBack(Record);
-  grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(1));
-  Clear(grabber);
-  seen.closed = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(seen.lateCalls, 0);
 }
 
 TEST_F(GrabberBase, SecondOpenKeepsAsynchronousDelivery) {

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -24,7 +23,6 @@ namespace {
 
 using tarsel::ComPtr;
 using tarsel::CoTaskMemPtr;
-using Clock = std::chrono::steady_clock;
 
 UINT64 Pack(UINT32 high, UINT32 low) { return UINT64{high} << 32 | low; }
 
@@ -295,36 +293,11 @@ ComPtr<IMFMediaType> MakeVideoType(const VideoType& format) {
   return type;
 }
 
-TEST(FakeCamera, NativeTypesAndControls) {
+// The catalogue and the control values are checked through the grabber's
+// exports; here what those cannot see: the current type, the stream numbers,
+// the capability flags and the controls' identity.
+TEST(FakeCamera, CurrentTypeAndControlInterfaces) {
   Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 0);
-  const VideoType expected[] = {
-      {MFVideoFormat_NV12, 640, 480, 30}, {MFVideoFormat_YUY2, 640, 480, 30},
-      {MFVideoFormat_I420, 640, 480, 30}, {MFVideoFormat_NV12, 1280, 720, 30},
-      {MFVideoFormat_NV12, 320, 240, 60}, {MFVideoFormat_RGB24, 160, 120, 0},
-  };
-  DWORD n = 0;
-  for (;; ++n) {
-    ComPtr<IMFMediaType> type;
-    HRESULT hr =
-        camera.reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, n, type.Put());
-    if (n == 6) {
-      EXPECT_EQ(hr, MF_E_NO_MORE_TYPES);
-      break;
-    }
-    ASSERT_EQ(hr, S_OK);
-    GUID subtype{};
-    UINT64 size = 0, rate = 0;
-    type->GetGUID(MF_MT_SUBTYPE, &subtype);
-    type->GetUINT64(MF_MT_FRAME_SIZE, &size);
-    EXPECT_EQ(subtype, expected[n].subtype);
-    EXPECT_EQ(size, Pack(expected[n].width, expected[n].height));
-    if (expected[n].rate) {
-      EXPECT_EQ(type->GetUINT64(MF_MT_FRAME_RATE_RANGE_MAX, &rate), S_OK);
-      EXPECT_EQ(rate, Pack(expected[n].rate, 1));
-    } else {
-      EXPECT_EQ(type->GetUINT64(MF_MT_FRAME_RATE_RANGE_MAX, &rate), MF_E_ATTRIBUTENOTFOUND);
-    }
-  }
   ComPtr<IMFMediaType> current;
   ASSERT_EQ(camera.reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, current.Put()),
             S_OK);
@@ -333,6 +306,8 @@ TEST(FakeCamera, NativeTypesAndControls) {
   EXPECT_EQ(subtype, MFVideoFormat_NV12);
   EXPECT_EQ(camera.reader->GetCurrentMediaType(MF_SOURCE_READER_FIRST_AUDIO_STREAM, current.Put()),
             MF_E_INVALIDSTREAMNUMBER);
+  ComPtr<IMFMediaType> native;
+  EXPECT_EQ(camera.reader->GetNativeMediaType(0, 6, native.Put()), MF_E_NO_MORE_TYPES);
 
   ComPtr<IAMCameraControl> control;
   ASSERT_EQ(
@@ -342,34 +317,17 @@ TEST(FakeCamera, NativeTypesAndControls) {
   EXPECT_EQ(control->GetRange(CameraControl_Zoom, &min, &max, &step, &def, &caps), S_OK);
   EXPECT_EQ((std::vector<LONG>{min, max, step, def, caps}),
             (std::vector<LONG>{100, 400, 10, 100, 3}));
-  EXPECT_EQ(control->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &caps), S_OK);
-  EXPECT_EQ((std::vector<LONG>{min, max, step, def}), (std::vector<LONG>{-11, -2, 1, -6}));
-  EXPECT_EQ(control->Get(CameraControl_Pan, &value, &flags), S_OK);
-  EXPECT_EQ(value, 0);
-  EXPECT_EQ(flags, 2);
-  EXPECT_EQ(control->Set(CameraControl_Pan, 45, 1), S_OK);
-  EXPECT_EQ(control->Get(CameraControl_Pan, &value, &flags), S_OK);
-  EXPECT_EQ(value, 45);
-  EXPECT_EQ(flags, 1);
   EXPECT_EQ(control->Get(CameraControl_Roll, &value, &flags), E_PROP_ID_UNSUPPORTED);
   // The control shares the source's identity.
   ComPtr<IMFMediaSource> same;
   control->QueryInterface(IID_IMFMediaSource, reinterpret_cast<void**>(same.Put()));
   EXPECT_EQ(same.Get(), camera.source.Get());
-
   ComPtr<IAMVideoProcAmp> amp;
   ASSERT_EQ(camera.source->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(amp.Put())),
             S_OK);
   EXPECT_EQ(amp->GetRange(VideoProcAmp_Saturation, &min, &max, &step, &def, &caps), S_OK);
   EXPECT_EQ((std::vector<LONG>{min, max, step, def, caps}), (std::vector<LONG>{0, 100, 1, 64, 3}));
   EXPECT_EQ(amp->Get(VideoProcAmp_Hue, &value, &flags), E_PROP_ID_UNSUPPORTED);
-
-  Device second = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 1);
-  EXPECT_EQ(
-      second.source->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(control.Put())),
-      E_NOINTERFACE);
-  EXPECT_EQ(second.source->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(amp.Put())),
-            E_NOINTERFACE);
 }
 
 TEST(FakeCamera, MediaTypeAcceptance) {
@@ -413,11 +371,10 @@ UINT32 FrameNumber(const std::vector<BYTE>& frame) {
   return frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<UINT32>(frame[3]) << 24;
 }
 
-TEST(FakeCamera, SynchronousReadsArePacedAndNumbered) {
+TEST(FakeCamera, SynchronousReadsAreNumberedAndTimed) {
   Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 1);  // NV12 320x240 30/1
   std::vector<LONGLONG> times;
   std::vector<std::vector<BYTE>> frames;
-  const auto start = Clock::now();
   for (int i = 0; i < 4; ++i) {
     DWORD stream = 9, flags = 9;
     LONGLONG time = 0;
@@ -435,8 +392,6 @@ TEST(FakeCamera, SynchronousReadsArePacedAndNumbered) {
     times.push_back(time);
     frames.push_back(Bytes(sample.Get()));
   }
-  // Three periods at least separate the first frame from the fourth.
-  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(99));
   EXPECT_GT(times[0], 0);  // the clock does not start at 0
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(frames[i].size(), 320u * 240 * 3 / 2);
@@ -445,47 +400,6 @@ TEST(FakeCamera, SynchronousReadsArePacedAndNumbered) {
     if (i > 0) {
       EXPECT_NE(frames[i], frames[i - 1]);
     }
-  }
-}
-
-TEST(FakeCamera, NewTypeChangesFrameSizeAndRate) {
-  Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 0);
-  ASSERT_EQ(camera.reader->SetCurrentMediaType(
-                0, nullptr, MakeVideoType({MFVideoFormat_YUY2, 320, 240, 60}).Get()),
-            S_OK);
-  LONGLONG first = 0, second = 0;
-  DWORD flags = 0;
-  ComPtr<IMFSample> sample;
-  ASSERT_EQ(camera.reader->ReadSample(0, 0, nullptr, &flags, &first, sample.Put()), S_OK);
-  EXPECT_EQ(Bytes(sample.Get()).size(), 320u * 240 * 2);
-  ASSERT_EQ(camera.reader->ReadSample(0, 0, nullptr, &flags, &second, sample.Put()), S_OK);
-  EXPECT_EQ(second - first, 166'666);
-  EXPECT_EQ(FrameNumber(Bytes(sample.Get())), 1u);
-}
-
-TEST(FakeMicrophone, TenMillisecondSineBlocks) {
-  Device microphone = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID, 0);
-  std::vector<BYTE> pcm;
-  LONGLONG firstTime = 0;
-  for (int i = 0; i < 3; ++i) {
-    DWORD flags = 0;
-    LONGLONG time = 0;
-    ComPtr<IMFSample> sample;
-    ASSERT_EQ(microphone.reader->ReadSample(MF_SOURCE_READER_FIRST_AUDIO_STREAM, 0, nullptr, &flags,
-                                            &time, sample.Put()),
-              S_OK);
-    if (i == 0) firstTime = time;
-    EXPECT_EQ(time - firstTime, i * 100'000LL);
-    auto block = Bytes(sample.Get());
-    EXPECT_EQ(block.size(), 1920u);  // 480 stereo 16-bit frames
-    pcm.insert(pcm.end(), block.begin(), block.end());
-  }
-  for (int k = 0; k < 1440; ++k) {
-    const auto left = static_cast<int16_t>(pcm[4 * k] | pcm[4 * k + 1] << 8);
-    const auto right = static_cast<int16_t>(pcm[4 * k + 2] | pcm[4 * k + 3] << 8);
-    const double expected = 16384.0 * std::sin(2 * M_PI * 440.0 * k / 48000.0);
-    ASSERT_NEAR(left, expected, 1.0) << k;
-    ASSERT_EQ(left, right);
   }
 }
 
@@ -508,18 +422,10 @@ TEST(FakeMicrophone, AcceptsItsOwnFormatsOnly) {
   wrongAlignment->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, 4);
   EXPECT_EQ(microphone.reader->SetCurrentMediaType(0, nullptr, wrongAlignment.Get()),
             MF_E_INVALIDMEDIATYPE);
-  ASSERT_EQ(microphone.reader->SetCurrentMediaType(0, nullptr,
+  // The float format is taken (its tone is checked after the grabber's resampler).
+  EXPECT_EQ(microphone.reader->SetCurrentMediaType(0, nullptr,
                                                    make(MFAudioFormat_Float, 32, 2, 48000).Get()),
             S_OK);
-  DWORD flags = 0;
-  LONGLONG time = 0;
-  ComPtr<IMFSample> sample;
-  ASSERT_EQ(microphone.reader->ReadSample(0, 0, nullptr, &flags, &time, sample.Put()), S_OK);
-  auto block = Bytes(sample.Get());
-  ASSERT_EQ(block.size(), 3840u);
-  float value = 0;
-  std::memcpy(&value, &block[8 * 100], sizeof value);  // frame 100
-  EXPECT_NEAR(value, 0.5 * std::sin(2 * M_PI * 440.0 * 100 / 48000.0), 1e-6);
 }
 
 // ------------------------------------------------------------ asynchronous reads
