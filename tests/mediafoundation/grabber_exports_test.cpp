@@ -71,79 +71,57 @@ TEST_F(FakeDevices, InitListsTheDevicesAndClearsTheBuffer) {
   EXPECT_EQ(microphoneCount_, 1u);
 }
 
-TEST_F(FakeDevices, CameraNamesAreNarrowedByLowBytesWithoutTerminator) {
-  InitCamera();
-  char name[64];
-  std::memset(name, 'x', sizeof name);
-  uint32_t copied = 99;
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, name, &copied, 64), 0);
-  EXPECT_EQ(copied, 21u);
-  EXPECT_EQ(std::string(name, 21), "Tarsel Virtual Camera");
-  EXPECT_EQ(name[21], 'x');
-
-  // U+00E9 becomes 0xE9 and U+4E2D becomes 0x2D.
-  std::memset(name, 'x', sizeof name);
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 1, name, &copied, 64), 0);
-  EXPECT_EQ(copied, 15u);
-  EXPECT_EQ(std::string(name, 15), std::string("Tarsel Cam\xE9ra \x2D"));
-  EXPECT_EQ(name[15], 'x');
-}
-
-TEST_F(FakeDevices, CameraNameTruncationAndBadLengths) {
-  InitCamera();
-  char name[64];
-  std::memset(name, 'x', sizeof name);
-  uint32_t copied = 99;
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, name, &copied, 6), 0);
-  EXPECT_EQ(copied, 6u);
-  EXPECT_EQ(std::string(name, 7), "Tarselx");
-
-  for (int32_t length : {0, -1, -1000}) {
-    std::memset(name, 'x', sizeof name);
-    copied = 99;
-    EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, name, &copied, length), 0);
-    EXPECT_EQ(copied, 0u);
-    EXPECT_EQ(name[0], 'x');
-  }
-  // A null name with nothing to copy is harmless; with bytes to copy it is refused.
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, nullptr, &copied, 0), 0);
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, nullptr, &copied, 10), -1);
-  // The length out-parameter is optional.
-  std::memset(name, 'x', sizeof name);
-  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, name, nullptr, 3), 0);
-  EXPECT_EQ(std::string(name, 4), "Tarx");
-}
-
-TEST_F(FakeDevices, NameIndexOutOfRangeWritesNothing) {
+// Names are narrowed to the low byte of each UTF-16 unit (U+00E9 becomes 0xE9,
+// U+4E2D becomes 0x2D) and copied without a terminator, cut at the length given;
+// a bad length or index copies nothing. The camera's copied count is left as it
+// was for a bad index.
+TEST_F(FakeDevices, DeviceNames) {
   InitCamera();
   InitMicrophone();
-  char name[16];
-  for (int32_t index : {-1, 2, 1000}) {
+  struct Case {
+    bool microphone;
+    int32_t index, length;
+    const char* written;  // then 'x', as the buffer was
+    uint32_t copied;
+  };
+  const Case cases[] = {
+      {false, 0, 64, "Tarsel Virtual Camera", 21},
+      {false, 1, 64, "Tarsel Cam\xE9ra \x2D", 15},
+      {false, 0, 6, "Tarsel", 6},
+      {false, 0, 0, "", 0},
+      {false, 0, -1, "", 0},
+      {false, 0, -1000, "", 0},
+      {false, -1, 16, "", 99},
+      {false, 2, 16, "", 99},
+      {false, 1000, 16, "", 99},
+      {true, 0, 64, "Tarsel Virtual Microphone", 0},
+      {true, 0, 7, "Tarsel ", 0},
+      {true, 0, -5, "", 0},
+      {true, -1, 16, "", 0},
+      {true, 1, 16, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.microphone << " " << c.index << " " << c.length);
+    char name[64];
     std::memset(name, 'x', sizeof name);
     uint32_t copied = 99;
-    EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, index, name, &copied, 16), 0);
-    EXPECT_EQ(copied, 99u);
-    EXPECT_EQ(name[0], 'x');
+    EXPECT_EQ(c.microphone ? MFAudioGrabber_GetDeviceName(microphone_, c.index, name, c.length)
+                           : MFCamGrabber_GetDeviceName(camera_, c.index, name, &copied, c.length),
+              0);
+    const std::size_t size = std::strlen(c.written);
+    EXPECT_EQ(std::string(name, size + 1), std::string(c.written) + "x");
+    if (!c.microphone) {
+      EXPECT_EQ(copied, c.copied);
+    }
   }
-  for (int32_t index : {-1, 1}) {
-    std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(MFAudioGrabber_GetDeviceName(microphone_, index, name, 16), 0);
-    EXPECT_EQ(name[0], 'x');
-  }
-}
-
-TEST_F(FakeDevices, MicrophoneName) {
-  InitMicrophone();
-  char name[64];
-  std::memset(name, 'x', sizeof name);
-  EXPECT_EQ(MFAudioGrabber_GetDeviceName(microphone_, 0, name, 64), 0);
-  EXPECT_EQ(std::string(name, 26), "Tarsel Virtual Microphonex");
-  std::memset(name, 'x', sizeof name);
-  EXPECT_EQ(MFAudioGrabber_GetDeviceName(microphone_, 0, name, 7), 0);
-  EXPECT_EQ(std::string(name, 8), "Tarsel x");
-  std::memset(name, 'x', sizeof name);
-  EXPECT_EQ(MFAudioGrabber_GetDeviceName(microphone_, 0, name, -5), 0);
-  EXPECT_EQ(name[0], 'x');
+  // A null name with nothing to copy is harmless; with bytes to copy it is
+  // refused. The copied count is optional.
+  uint32_t copied = 99;
+  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, nullptr, &copied, 0), 0);
+  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, nullptr, &copied, 10), -1);
+  char name[8] = "xxxxxxx";
+  EXPECT_EQ(MFCamGrabber_GetDeviceName(camera_, 0, name, nullptr, 3), 0);
+  EXPECT_EQ(std::string(name, 4), "Tarx");
 }
 
 struct CameraFormat {
@@ -321,9 +299,8 @@ TEST_F(FakeDevices, ClearNullsTheHandleAndIsSafeTwice) {
   EXPECT_EQ(microphone_, nullptr);
   EXPECT_EQ(MFAudioGrabber_Clear(&microphone_), 0);
   EXPECT_EQ(MFAudioGrabber_Clear(nullptr), 0);
+  EXPECT_EQ(TestAudioStuff(), 0);  // opens the first microphone and releases it
 }
-
-TEST_F(FakeDevices, TestAudioStuffOpensAndReleases) { EXPECT_EQ(TestAudioStuff(), 0); }
 
 // Without the fake devices this machine's own devices are listed: the test
 // needs a machine without capture devices (a build machine, Wine).
