@@ -135,30 +135,3 @@ TEST(CrossFamily, PicturesWrittenByTheFfv1WriterReadBackInEveryWay) {
   }
   VIDEO_Clear(&reader);
 }
-
-TEST(CrossFamily, ReaderPicturesConvertToNv12AndBack) {
-  const std::string path = ScratchPath("convert.mkv");
-  void* writer = nullptr;
-  ErrorText error;
-  ASSERT_EQ(LLWRITER_Init(&writer, path.c_str(), kWidth, kHeight, 25.0, error), 0) << error.text;
-  ASSERT_EQ(LLWRITER_WriteFrame(writer, Gradient(7).data(), kWidth * 3, 0.0, error), 0);
-  LLWRITER_Clear(&writer);
-
-  void* reader = nullptr;
-  ASSERT_EQ(VIDEO_Init(&reader, path.c_str(), 0, 0, nullptr, 0, error), 0) << error.text;
-  std::vector<uint8_t> picture(kWidth * kHeight * 3);
-  uint32_t index = 0;
-  double time = 0, timeAgain = 0;
-  ASSERT_EQ(
-      VIDEO_getNextFrame(reader, picture.data(), kWidth * 3, &index, &time, &timeAgain, error), 0);
-  VIDEO_Clear(&reader);
-
-  void* converter = nullptr;
-  ASSERT_EQ(PixConverter_Init(&converter, 1, 3, kWidth, kHeight, error), 0);
-  std::vector<uint8_t> nv12(kWidth * kHeight * 3 / 2), back(picture.size());
-  EXPECT_EQ(ConverterNV12_ConvertBGR2NV12(converter, picture.data(), nv12.data()), 0);
-  EXPECT_EQ(ConverterNV12_ConvertNV122BGR(converter, nv12.data(), back.data()), 0);
-  EXPECT_LT(MeanDifference(back, picture), 3.0);
-  EXPECT_EQ(ConverterNV12_Clear(&converter), 0);
-  EXPECT_EQ(converter, nullptr);
-}
