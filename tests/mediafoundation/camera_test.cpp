@@ -369,24 +369,14 @@ struct ControlCase {
   int32_t newFlags, newValue;
 };
 
+// clang-format off
 const ControlCase kControls[] = {
     {"pan", MFCamGrabber_GetCamCtrl, MFCamGrabber_SetCamCtrl, 0, {-180, 180, 1, 0, 2, 0}, 2, -45},
-    {"exposure",
-     MFCamGrabber_GetCamCtrl,
-     MFCamGrabber_SetCamCtrl,
-     4,
-     {-11, -2, 1, -6, 2, -6},
-     1,
-     -9},
-    {"contrast",
-     MFCamGrabber_GetVideoProp,
-     MFCamGrabber_SetVideoProp,
-     1,
-     {0, 100, 1, 50, 2, 50},
-     2,
-     80},
+    {"exposure", MFCamGrabber_GetCamCtrl, MFCamGrabber_SetCamCtrl, 4, {-11, -2, 1, -6, 2, -6}, 1, -9},
+    {"contrast", MFCamGrabber_GetVideoProp, MFCamGrabber_SetVideoProp, 1, {0, 100, 1, 50, 2, 50}, 2, 80},
     {"gain", MFCamGrabber_GetVideoProp, MFCamGrabber_SetVideoProp, 9, {0, 100, 1, 0, 2, 0}, 1, 7},
 };
+// clang-format on
 
 bool SameReading(const Reading& a, const Reading& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -196,22 +196,17 @@ struct Script {
 
 TEST(AudioResamplerPath, OutputLoopEndsOnFailureStallAndStop) {
   const DWORD piece = tarsel::kResampledBytesPerSecond / 10;
+  // clang-format off
   const Script scripts[] = {
       {"drained", S_OK, {{8, S_OK}, {8, S_OK}}, 1, false, {16}, nullptr, 0},
-      {"failure keeps the output so far",
-       S_OK,
-       {{8, S_OK}, {8, E_FAIL}},
-       1,
-       false,
-       {8},
-       nullptr,
-       1},
+      {"failure keeps the output so far", S_OK, {{8, S_OK}, {8, E_FAIL}}, 1, false, {8}, nullptr, 1},
       {"stalled", S_OK, {{8, S_OK}, {0, S_OK}, {8, S_OK}}, 1, false, {8}, nullptr, 1},
       {"nothing out", S_OK, {}, 1, false, {0}, nullptr, 0},
       {"input refused", E_FAIL, {}, 1, false, {}, "The resampler MFT ProcessInput call failed.", 1},
       {"long output", S_OK, {{piece, S_OK}}, 50, false, {705600, 176400}, nullptr, 0},
       {"sink stops", S_OK, {{piece, S_OK}}, 50, true, {705600}, nullptr, 1},
   };
+  // clang-format on
   for (const Script& script : scripts) {
     SCOPED_TRACE(script.name);
     ScriptedTransform transform(script.inputResult, script.steps, script.repeat);

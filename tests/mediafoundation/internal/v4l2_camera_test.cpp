@@ -633,27 +633,20 @@ TEST_F(V4l2Cameras, TypesAreTakenExactlyOrRefused) {
     UINT32 driverWidth;  // the driver's size and interval afterwards
     v4l2_fract interval;
   };
+  // clang-format off
   const Case cases[] = {
       {"listed interval", 640, 480, 15, 1, kUsual, true, 640 * 480 * 2, 640, k15},
       {"interval not listed", 640, 480, 20, 1, kUsual, false, 640 * 480 * 2, 640, k30},
       {"the driver's rate", 320, 240, 0, 1, kUsual, true, 320 * 240 * 2, 320, k30},
       {"size not in this format", 1280, 720, 0, 1, kUsual, false, 640 * 480 * 2, 640, k30},
       {"format not offered", 640, 480, 30, 2, kUsual, false, 640 * 480 * 2, 640, k30},
-      {"decoded, rate in the range",
-       1280,
-       720,
-       10,
-       0,
-       kUsual,
-       true,
-       1280 * 720 * 3 / 2,
-       1280,
-       {1, 10}},
+      {"decoded, rate in the range", 1280, 720, 10, 0, kUsual, true, 1280 * 720 * 3 / 2, 1280, {1, 10}},
       {"decoded, rate past the range", 1280, 720, 60, 0, kUsual, false, 640 * 480 * 2, 640, k30},
       {"driver keeps its rate: the type before stays", 1280, 720, 10, 0, kFixedInterval, false,
        640 * 480 * 2, 640, k30},
       {"driver answers another size", 320, 240, 30, 1, kAdjustsSizes, false, 0, 0, k30},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
