@@ -7,85 +7,27 @@
 // timestamps, never against the clock.
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "deliveries.h"
 #include "sine_check.h"
 #include "support/test_support.h"
 #include "tarsel.h"
 
 namespace {
 
+using tarsel_test::Block;
+using tarsel_test::deliveries;
 using tarsel_test::ErrorText;
+using tarsel_test::Record;
 using tarsel_test::SampleKind;
 
 constexpr int64_t kBlockTicks = 100'000;  // the microphone's 10 ms
-constexpr auto kPatience = std::chrono::seconds(30);
-
-struct Block {
-  uint32_t number;
-  int64_t timestamp;
-  std::vector<uint8_t> bytes;
-};
-
-// What the callback received; the callback is a plain function, so this is global.
-struct Received {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<Block> blocks;
-  void* grabber = nullptr;  // for callbacks that act on their grabber
-  uint32_t restartAt = 0;   // the callback starts format restartFormat at this block,
-  int32_t restartFormat = 0;
-  bool restarted = false;
-  uint32_t stopAt = 0;  // and stops grabbing at this block of the new start
-  bool cleared = false;
-  int lateCalls = 0;  // callbacks after Clear returned
-
-  void Reset(void* handle) {
-    std::lock_guard lock(mutex);
-    blocks.clear();
-    grabber = handle;
-    stopAt = restartAt = 0;
-    restarted = cleared = false;
-    lateCalls = 0;
-  }
-  // Waits until count blocks came; false after kPatience.
-  bool WaitFor(std::size_t count) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, kPatience, [&] { return blocks.size() >= count; });
-  }
-  std::vector<Block> Take() {
-    std::lock_guard lock(mutex);
-    return std::move(blocks);
-  }
-} received;
-
-void TARSEL_CALL Collect(uint32_t number, int64_t timestamp, uint32_t size, uint8_t* block) {
-  void* grabber = nullptr;
-  bool stop = false, restart = false;
-  int32_t format = 0;
-  {
-    std::lock_guard lock(received.mutex);
-    if (received.cleared) ++received.lateCalls;
-    received.blocks.push_back({number, timestamp, std::vector<uint8_t>(block, block + size)});
-    grabber = received.grabber;
-    restart = !received.restarted && number == received.restartAt;
-    stop = received.restarted && number == received.stopAt;
-    received.restarted = received.restarted || restart;
-    format = received.restartFormat;
-    received.changed.notify_all();
-  }
-  if (stop) MFAudioGrabber_StopGrabbing(grabber);
-  if (restart) {
-    ErrorText error;
-    EXPECT_EQ(MFAudioGrabber_StartGrabbing(grabber, format, error), 0) << error.text;
-  }
-}
 
 class AudioGrabber : public ::testing::Test {
  protected:
@@ -97,7 +39,7 @@ class AudioGrabber : public ::testing::Test {
     uint32_t devices = 0;
     ASSERT_EQ(MFAudioGrabber_Init(&grabber_, &devices, error), 0) << error.text;
     ASSERT_GE(devices, 1u);
-    received.Reset(grabber_);
+    deliveries.Reset();
   }
   void TearDown() override { MFAudioGrabber_Clear(&grabber_); }
 
@@ -107,7 +49,7 @@ class AudioGrabber : public ::testing::Test {
     ASSERT_EQ(MFAudioGrabber_OpenDevice(grabber_, 0, asynchronous, &formats, error), 0)
         << error.text;
     ASSERT_EQ(formats, 3u);
-    ASSERT_EQ(MFAudioGrabber_SetAudioReadyCallBack(grabber_, Collect), 0);
+    ASSERT_EQ(MFAudioGrabber_SetAudioReadyCallBack(grabber_, Record), 0);
   }
   void Start(int32_t format) {
     ErrorText error;
@@ -134,19 +76,19 @@ struct Delivery {
 };
 
 TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
-  const Delivery deliveries[] = {
+  const Delivery formats[] = {
       {0, 2, 48000, 1920, 192000},  // PCM as captured
       {1, 2, 44100, 0, 176400},     // float, resampled
       {2, 1, 16000, 320, 32000},    // PCM as captured
   };
   ASSERT_NO_FATAL_FAILURE(Open(true));
-  for (const Delivery& d : deliveries) {
+  for (const Delivery& d : formats) {
     SCOPED_TRACE(d.format);
-    received.Reset(grabber_);
+    deliveries.Reset();
     ASSERT_NO_FATAL_FAILURE(Start(d.format));
-    ASSERT_TRUE(received.WaitFor(105));  // a second of device time and a little more
+    ASSERT_TRUE(deliveries.WaitFor(105));  // a second of device time and a little more
     ASSERT_EQ(MFAudioGrabber_StopGrabbing(grabber_), 0);
-    const std::vector<Block> blocks = received.Take();
+    const std::vector<Block> blocks = deliveries.Copy();
     ASSERT_NO_FATAL_FAILURE(ExpectNumberedFromOne(blocks));
 
     // Bytes against the device's clock, over the blocks before the last.
@@ -157,7 +99,7 @@ TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
       }
       bytes += blocks[i].bytes.size();
     }
-    const double seconds = (blocks.back().timestamp - blocks.front().timestamp) / 1e7;
+    const double seconds = (blocks.back().time - blocks.front().time) / 1e7;
     ASSERT_GT(seconds, 0.9);
     EXPECT_NEAR(bytes / seconds, d.bytesPerSecond, d.bytesPerSecond * 0.03);
 
@@ -165,7 +107,7 @@ TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
     // skips blocks only when its reader falls a second behind).
     std::vector<uint8_t> joined;
     for (std::size_t i = 2; i < blocks.size(); ++i) {
-      if (blocks[i].timestamp - blocks[i - 1].timestamp != kBlockTicks) break;
+      if (blocks[i].time - blocks[i - 1].time != kBlockTicks) break;
       joined.insert(joined.end(), blocks[i].bytes.begin(), blocks[i].bytes.end());
     }
     ASSERT_GE(joined.size(), 20 * bytes / blocks.size());
@@ -183,16 +125,22 @@ TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
 
 TEST_F(AudioGrabber, CallbackMayRestartAndStopFromInside) {
   ASSERT_NO_FATAL_FAILURE(Open(true));
-  {
-    std::lock_guard lock(received.mutex);
-    received.restartAt = 5;  // PCM, then float from inside the fifth block's callback,
-    received.restartFormat = 1;
-    received.stopAt = 10;  // stopped from inside the tenth block after that
-  }
+  // PCM, then float from inside the fifth block's callback, stopped from inside
+  // the tenth block after that.
+  auto restarted = std::make_shared<bool>(false);  // the step runs on the delivering thread
+  deliveries.Reset([grabber = grabber_, restarted](const Block& block) {
+    if (!*restarted && block.number == 5) {
+      *restarted = true;
+      ErrorText error;
+      EXPECT_EQ(MFAudioGrabber_StartGrabbing(grabber, 1, error), 0) << error.text;
+    } else if (*restarted && block.number == 10) {
+      MFAudioGrabber_StopGrabbing(grabber);
+    }
+  });
   ASSERT_NO_FATAL_FAILURE(Start(0));
-  ASSERT_TRUE(received.WaitFor(15));
+  ASSERT_TRUE(deliveries.WaitFor(15));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // and no more come
-  const std::vector<Block> blocks = received.Take();
+  const std::vector<Block> blocks = deliveries.Copy();
   ASSERT_EQ(blocks.size(), 15u);
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     SCOPED_TRACE(i);
@@ -213,8 +161,7 @@ TEST_F(AudioGrabber, SynchronousOpenDeliversNothing) {
   ASSERT_NO_FATAL_FAILURE(Start(0));
   EXPECT_EQ(MFAudioGrabber_GrabAudio(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::lock_guard lock(received.mutex);
-  EXPECT_TRUE(received.blocks.empty());
+  EXPECT_TRUE(deliveries.Copy().empty());
 }
 
 TEST_F(AudioGrabber, BadStarts) {
@@ -232,8 +179,7 @@ TEST_F(AudioGrabber, BadStarts) {
   EXPECT_EQ(MFAudioGrabber_StartGrabbing(nullptr, 0, nullHandle), 1);
   EXPECT_STREQ(nullHandle.text, "Cam grabber not initialized");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::lock_guard lock(received.mutex);
-  EXPECT_TRUE(received.blocks.empty());  // failed starts start nothing
+  EXPECT_TRUE(deliveries.Copy().empty());  // failed starts start nothing
 }
 
 // Start, deliver, restart in another format, stop and clear, over and over:
@@ -245,23 +191,21 @@ TEST_F(AudioGrabber, StartRestartStopClearLoop) {
     ErrorText error;
     uint32_t devices = 0;
     ASSERT_EQ(MFAudioGrabber_Init(&grabber_, &devices, error), 0) << error.text;
-    received.Reset(grabber_);
+    deliveries.Reset();
     ASSERT_NO_FATAL_FAILURE(Open(true));
     ASSERT_NO_FATAL_FAILURE(Start(round % 3));
-    ASSERT_TRUE(received.WaitFor(1));
+    ASSERT_TRUE(deliveries.WaitFor(1));
     ASSERT_NO_FATAL_FAILURE(Start((round + 1) % 3));
     if (round % 2) {
-      ASSERT_TRUE(received.WaitFor(3));
+      ASSERT_TRUE(deliveries.WaitFor(3));
     }
     if (round % 4 == 1) MFAudioGrabber_StopGrabbing(grabber_);
     EXPECT_EQ(MFAudioGrabber_Clear(&grabber_), 0);
     EXPECT_EQ(grabber_, nullptr);
-    std::lock_guard lock(received.mutex);
-    received.cleared = true;
+    deliveries.cleared = true;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::lock_guard lock(received.mutex);
-  EXPECT_EQ(received.lateCalls, 0);
+  EXPECT_EQ(deliveries.lateCalls, 0);
 }
 
 }  // namespace

@@ -5,100 +5,43 @@
 // how long anything took.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "deliveries.h"
 #include "support/test_support.h"
 #include "tarsel.h"
 
 namespace {
 
+using tarsel_test::Block;
+using tarsel_test::deliveries;
 using tarsel_test::ErrorText;
+using tarsel_test::Record;
 
 constexpr char kNotInitialized[] = "Cam grabber not initialized";
 constexpr char kSourceNotActivated[] = "Video source not activated";
 constexpr char kSetTypeFailed[] = "Failed to set media type on source reader";
 constexpr char kReadFailed[] = "Error reading video sample";
 constexpr char kNotSupported[] = "Not supported";
-constexpr auto kPatience = std::chrono::seconds(20);
 constexpr double kTicksPerSecond = 10'000'000;
 
-uint32_t FrameNumber(const uint8_t* frame) {
-  return frame[0] | frame[1] << 8 | frame[2] << 16 | uint32_t{frame[3]} << 24;
-}
+// What a callback does to its own grabber when block 2 arrives.
+enum class InCallback { kStop, kUnregister, kClear };
 
-// What the ready callback saw. The callback is a plain function, so its state
-// is shared by the tests.
-struct Block {
-  uint32_t number;
-  int64_t timestamp;
-  uint32_t size;
-  uint32_t frame;
-};
-enum class InCallback { kNothing, kStop, kUnregister, kClear };
-struct Deliveries {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Block> blocks;
-  std::atomic<void*> camera{nullptr};  // the handle the callback may act on
-  std::atomic<InCallback> actionAtTwo{InCallback::kNothing};
-  std::atomic<bool> cleared{false};
-  std::atomic<int> lateCalls{0};
-  std::atomic<int> slowMs{0};
+std::atomic<void*> delivering{nullptr};  // the handle a callback may act on
 
-  void Reset() {
-    std::lock_guard lock(mutex);
-    blocks.clear();
-    actionAtTwo = InCallback::kNothing;
-    cleared = false;
-    lateCalls = 0;
-    slowMs = 0;
-  }
-  // Waits until done(blocks) holds; false when it never did.
-  template <class Done>
-  bool WaitFor(Done done) {
-    std::unique_lock lock(mutex);
-    return arrived.wait_for(lock, kPatience, [&] { return done(blocks); });
-  }
-  bool WaitForCount(std::size_t count) {
-    return WaitFor([&](const std::vector<Block>& seen) { return seen.size() >= count; });
-  }
-  std::vector<Block> Copy() {
-    std::lock_guard lock(mutex);
-    return blocks;
-  }
-} deliveries;
-
-void TARSEL_CALL Record(uint32_t number, int64_t timestamp, uint32_t size, uint8_t* block) {
-  if (deliveries.cleared) ++deliveries.lateCalls;
-  if (deliveries.slowMs > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(deliveries.slowMs));
-  {
-    std::lock_guard lock(deliveries.mutex);
-    deliveries.blocks.push_back({number, timestamp, size, FrameNumber(block)});
-  }
-  deliveries.arrived.notify_all();
-  if (number != 2) return;
-  switch (deliveries.actionAtTwo.load()) {
-    case InCallback::kStop:
-      MFCamGrabber_StopGrabbing(deliveries.camera);
-      break;
-    case InCallback::kUnregister:
-      MFCamGrabber_SetFrameReadyCallBack(deliveries.camera, nullptr);
-      break;
-    case InCallback::kClear: {
-      void* handle = deliveries.camera;
-      MFCamGrabber_Clear(&handle);
-      deliveries.camera = handle;
-      break;
-    }
-    case InCallback::kNothing:
-      break;
+void ActAtTwo(InCallback action, const Block& block) {
+  if (block.number != 2) return;
+  if (action == InCallback::kStop) MFCamGrabber_StopGrabbing(delivering);
+  if (action == InCallback::kUnregister) MFCamGrabber_SetFrameReadyCallBack(delivering, nullptr);
+  if (action == InCallback::kClear) {
+    void* handle = delivering;
+    MFCamGrabber_Clear(&handle);
+    delivering = handle;
   }
 }
 
@@ -122,7 +65,7 @@ class Camera : public ::testing::Test {
   // Start with the callback, as a caller of asynchronous delivery does.
   void OpenDelivering(uint32_t width, uint32_t height) {
     Open(0, true);
-    deliveries.camera = camera_;
+    delivering = camera_;
     ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
     ErrorText error;
     ASSERT_EQ(MFCamGrabber_StartGrabbing(camera_, width, height, 0, 0, error), 0) << error.text;
@@ -138,7 +81,7 @@ class Camera : public ::testing::Test {
     ErrorText error;
     EXPECT_EQ(MFCamGrabber_GrabFrame(camera_, frame_.data(), &got.size, &got.time, error), 0)
         << error.text;
-    got.number = FrameNumber(frame_.data());
+    got.number = tarsel_test::FrameNumber(frame_.data());
     return got;
   }
 
@@ -246,7 +189,7 @@ TEST_F(Camera, PolledTimesCountFromTheFirstFrameHandled) {
 
 TEST_F(Camera, DeliveryNumbersFromOneAndEndsWithStop) {
   OpenDelivering(640, 480);
-  ASSERT_TRUE(deliveries.WaitForCount(3));
+  ASSERT_TRUE(deliveries.WaitFor(3));
   // Polling an asynchronous camera is refused.
   std::vector<uint8_t> frame(460800);
   uint32_t size = static_cast<uint32_t>(frame.size());
@@ -262,44 +205,44 @@ TEST_F(Camera, DeliveryNumbersFromOneAndEndsWithStop) {
   for (std::size_t i = 0; i < seen.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(seen[i].number, i + 1);
-    EXPECT_EQ(seen[i].size, 460800u);
+    EXPECT_EQ(seen[i].bytes.size(), 460800u);
     if (i == 0) continue;
     // The reader's own clock: absolute, increasing with the camera's frames.
-    EXPECT_GT(seen[i].frame, seen[i - 1].frame);
-    EXPECT_NEAR(static_cast<double>(seen[i].timestamp - seen[i - 1].timestamp),
-                (seen[i].frame - seen[i - 1].frame) * kTicksPerSecond / 30, 1.0);
+    EXPECT_GT(seen[i].Frame(), seen[i - 1].Frame());
+    EXPECT_NEAR(static_cast<double>(seen[i].time - seen[i - 1].time),
+                (seen[i].Frame() - seen[i - 1].Frame()) * kTicksPerSecond / 30, 1.0);
   }
-  EXPECT_GT(seen[0].timestamp, 0);
+  EXPECT_GT(seen[0].time, 0);
 
   // A new start numbers from 1 again, with the camera's frames going on.
   deliveries.Reset();
   ASSERT_EQ(MFCamGrabber_StartGrabbing(camera_, 640, 480, 0, 0, error), 0) << error.text;
-  ASSERT_TRUE(deliveries.WaitForCount(2));
+  ASSERT_TRUE(deliveries.WaitFor(2));
   std::vector<Block> again = deliveries.Copy();
   EXPECT_EQ(again[0].number, 1u);
   EXPECT_EQ(again[1].number, 2u);
-  EXPECT_GT(again[0].frame, seen.back().frame);
+  EXPECT_GT(again[0].Frame(), seen.back().Frame());
 }
 
 TEST_F(Camera, StartWhileDeliveringChangesTheType) {
   OpenDelivering(640, 480);
-  ASSERT_TRUE(deliveries.WaitForCount(2));
+  ASSERT_TRUE(deliveries.WaitFor(2));
   ErrorText error;
   ASSERT_EQ(MFCamGrabber_StartGrabbing(camera_, 320, 240, 60, 0, error), 0) << error.text;
   // A block being handed over during the start may still carry the old type.
-  ASSERT_TRUE(deliveries.WaitFor([](const std::vector<Block>& seen) {
+  ASSERT_TRUE(deliveries.WaitUntil([](const std::vector<Block>& seen) {
     std::size_t small = 0;
-    for (const Block& block : seen) small += block.size == 115200;
+    for (const Block& block : seen) small += block.bytes.size() == 115200;
     return small >= 4;
   }));
   std::vector<Block> seen = deliveries.Copy();
   std::size_t firstSmall = 0;
-  while (seen[firstSmall].size != 115200) ++firstSmall;
+  while (seen[firstSmall].bytes.size() != 115200) ++firstSmall;
   EXPECT_LE(seen[firstSmall].number, 2u);
   for (std::size_t i = firstSmall + 1; i < seen.size(); ++i) {
-    EXPECT_EQ(seen[i].size, 115200u);
+    EXPECT_EQ(seen[i].bytes.size(), 115200u);
     EXPECT_EQ(seen[i].number, seen[i - 1].number + 1);
-    EXPECT_GT(seen[i].frame, seen[i - 1].frame);
+    EXPECT_GT(seen[i].Frame(), seen[i - 1].Frame());
   }
 }
 
@@ -307,20 +250,19 @@ TEST_F(Camera, StartWhileDeliveringChangesTheType) {
 TEST_F(Camera, CallbackActsOnItsOwnGrabber) {
   for (InCallback action : {InCallback::kStop, InCallback::kUnregister, InCallback::kClear}) {
     SCOPED_TRACE(static_cast<int>(action));
-    deliveries.Reset();
-    deliveries.actionAtTwo = action;
+    deliveries.Reset([action](const Block& block) { ActAtTwo(action, block); });
     OpenDelivering(640, 480);
-    ASSERT_TRUE(deliveries.WaitForCount(2));
+    ASSERT_TRUE(deliveries.WaitFor(2));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(deliveries.Copy().size(), 2u);  // nothing after the block that acted
     if (action == InCallback::kUnregister) {
       // Frames went on being read and counted: registering again resumes.
       ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
-      ASSERT_TRUE(deliveries.WaitForCount(3));
+      ASSERT_TRUE(deliveries.WaitFor(3));
       EXPECT_GT(deliveries.Copy()[2].number, 2u);
     }
     if (action == InCallback::kClear) {
-      EXPECT_EQ(deliveries.camera, nullptr);
+      EXPECT_EQ(delivering, nullptr);
       camera_ = nullptr;  // the callback cleared it
     }
     MFCamGrabber_Clear(&camera_);
@@ -332,12 +274,13 @@ TEST_F(Camera, CallbackActsOnItsOwnGrabber) {
 TEST_F(Camera, ClearWhileDeliveringEndsTheCallbacks) {
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
-    deliveries.Reset();
-    deliveries.slowMs = round % 2 ? 40 : 0;
+    deliveries.Reset([slow = round % 2 == 1](const Block&) {
+      if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    });
     OpenDelivering(round % 3 ? 640 : 320, round % 3 ? 480 : 240);
-    ASSERT_TRUE(deliveries.WaitForCount(1 + round % 3));
+    ASSERT_TRUE(deliveries.WaitFor(1 + round % 3));
     if (round % 4 == 0) MFCamGrabber_StopGrabbing(camera_);
-    deliveries.camera = nullptr;
+    delivering = nullptr;
     ASSERT_EQ(MFCamGrabber_Clear(&camera_), 0);
     deliveries.cleared = true;
     EXPECT_EQ(camera_, nullptr);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -20,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../deliveries.h"
 #include "../fake_env.h"
 #include "mediafoundation/platform/linux/alsa_microphones.h"
 #include "mediafoundation/platform/media_source.h"
@@ -38,10 +38,11 @@ bool operator==(const AlsaParameters& a, const AlsaParameters& b) { return !(a <
 namespace {
 
 using namespace tarsel::platform;
+using tarsel_test::deliveries;
 using tarsel_test::ErrorText;
+using tarsel_test::Record;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kPatience = std::chrono::seconds(20);
 constexpr LONGLONG kClockBase = 7'000'000'000;  // the capture clock at the first frame, 100 ns
 
 struct PcmScript {
@@ -192,33 +193,6 @@ constexpr AlsaParameters kStereoFloat48{AlsaSampleFormat::kFloat, 2, 48000};
 
 PcmScript UsbMicrophone() { return {{kStereoFloat48, kStereoS16, kStereoFloat44, kMonoS16}}; }
 
-struct Block {
-  UINT32 number;
-  LONGLONG time;
-  std::vector<uint8_t> bytes;
-};
-struct Blocks {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Block> seen;
-  bool WaitFor(std::size_t count) {
-    std::unique_lock lock(mutex);
-    return arrived.wait_for(lock, kPatience, [&] { return seen.size() >= count; });
-  }
-  std::vector<Block> Copy() {
-    std::lock_guard lock(mutex);
-    return seen;
-  }
-} blocks;
-
-void TARSEL_CALL Record(uint32_t number, int64_t time, uint32_t size, uint8_t* bytes) {
-  {
-    std::lock_guard lock(blocks.mutex);
-    blocks.seen.push_back({number, time, std::vector<uint8_t>(bytes, bytes + size)});
-  }
-  blocks.arrived.notify_all();
-}
-
 // The 10 ms block that starts at frame first, 16-bit stereo.
 std::vector<uint8_t> StereoBlock(long first) {
   std::vector<uint8_t> bytes(480 * 4);
@@ -231,7 +205,7 @@ std::vector<uint8_t> StereoBlock(long first) {
 
 class AlsaMicrophones : public ::testing::Test {
  protected:
-  void SetUp() override { blocks.seen.clear(); }
+  void SetUp() override { deliveries.Reset(); }
   void TearDown() override {
     MFAudioGrabber_Clear(&microphone_);
     EXPECT_EQ(alsa_->Seen().openPcms, 0) << "a PCM was left open";
@@ -424,14 +398,14 @@ TEST_F(AlsaMicrophones, BlocksAreTenMillisecondsOnTheCaptureClock) {
     ASSERT_EQ(MFAudioGrabber_SetAudioReadyCallBack(microphone_, Record), 0);
     ErrorText error;
     ASSERT_EQ(MFAudioGrabber_StartGrabbing(microphone_, 1, error), 0) << error.text;
-    ASSERT_TRUE(blocks.WaitFor(5));
+    ASSERT_TRUE(deliveries.WaitFor(5));
     if (c.framesBeforeUnplug >= 0) {
       // Delivery ended with the device.
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      EXPECT_EQ(blocks.Copy().size(), 5u);
+      EXPECT_EQ(deliveries.Copy().size(), 5u);
     }
     MFAudioGrabber_StopGrabbing(microphone_);
-    const auto seen = blocks.Copy();
+    const auto seen = deliveries.Copy();
     for (std::size_t k = 0; k < 5; ++k) {
       EXPECT_EQ(seen[k].number, k + 1);
       EXPECT_EQ(seen[k].bytes.size(), 1920u);

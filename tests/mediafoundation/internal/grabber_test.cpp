@@ -5,15 +5,13 @@
 // the exports.
 #if !defined(_WIN32)
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../deliveries.h"
 #include "../fake_env.h"
 #include "mediafoundation/audio/mf_audio_grabber.h"
 #include "mediafoundation/camera/mf_cam_grabber.h"
@@ -22,6 +20,8 @@
 namespace {
 
 using tarsel::ComPtr;
+using tarsel_test::deliveries;
+using tarsel_test::Record;
 
 // A camera grabber whose asynchronous delivery a test can start.
 class TestCamGrabber : public tarsel::MFCamGrabber {
@@ -30,41 +30,6 @@ class TestCamGrabber : public tarsel::MFCamGrabber {
   using CaptureGrabber::ReadsInFlight;
   using CaptureGrabber::SampleCounter;
 };
-
-// What the ready callback saw, shared by the tests (the callback is a plain
-// function pointer).
-struct Seen {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<uint32_t> sizes;
-  std::vector<uint32_t> frames;
-  std::atomic<bool> closed{false};
-  std::atomic<int> lateCalls{0};
-  std::atomic<int> slowEvery{0};
-
-  void Reset() {
-    std::lock_guard lock(mutex);
-    sizes.clear();
-    frames.clear();
-    closed = false;
-    lateCalls = 0;
-    slowEvery = 0;
-  }
-  bool WaitForBlocks(std::size_t count) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return sizes.size() >= count; });
-  }
-} seen;
-
-void TARSEL_CALL Record(uint32_t number, int64_t, uint32_t size, uint8_t* block) {
-  if (seen.closed) ++seen.lateCalls;
-  const int slow = seen.slowEvery;
-  if (slow > 0 && number % slow == 0) std::this_thread::sleep_for(std::chrono::milliseconds(15));
-  std::lock_guard lock(seen.mutex);
-  seen.sizes.push_back(size);
-  seen.frames.push_back(block[0] | block[1] << 8 | block[2] << 16 | uint32_t{block[3]} << 24);
-  seen.changed.notify_all();
-}
 
 template <class T>
 ComPtr<T> OpenGrabber(int device, bool asynchronous) {
@@ -86,7 +51,7 @@ void Clear(ComPtr<T>& grabber) {
 
 class GrabberBase : public ::testing::Test {
  protected:
-  void SetUp() override { seen.Reset(); }
+  void SetUp() override { deliveries.Reset(); }
 };
 
 TEST_F(GrabberBase, QueryInterfaceAndReferences) {
@@ -133,10 +98,7 @@ TEST_F(GrabberBase, FailedReadClearsTheCallback) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_GE(grabber->SampleCounter(), 1u);
-  {
-    std::lock_guard lock(seen.mutex);
-    EXPECT_TRUE(seen.sizes.empty());
-  }
+  EXPECT_TRUE(deliveries.Copy().empty());
   Clear(grabber);
 }
 
@@ -144,18 +106,16 @@ TEST_F(GrabberBase, SecondOpenKeepsAsynchronousDelivery) {
   auto grabber = OpenGrabber<TestCamGrabber>(0, true);
   grabber->SetReadyCallBack(Record);
   grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(1));
+  ASSERT_TRUE(deliveries.WaitFor(1));
   uint32_t formats = 0;
   grabber->OpenDevice(1, true, &formats);
   EXPECT_EQ(formats, 1u);
-  seen.Reset();
+  deliveries.Reset();
   grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(2));
-  {
-    std::lock_guard lock(seen.mutex);
-    EXPECT_EQ(seen.sizes[0], 320u * 240 * 3 / 2);
-    EXPECT_EQ(seen.frames[0], 0u);  // a new source counts its frames from 0
-  }
+  ASSERT_TRUE(deliveries.WaitFor(2));
+  const auto seen = deliveries.Copy();
+  EXPECT_EQ(seen[0].bytes.size(), 320u * 240 * 3 / 2);
+  EXPECT_EQ(seen[0].Frame(), 0u);  // a new source counts its frames from 0
   Clear(grabber);
 }
 
@@ -163,15 +123,15 @@ TEST_F(GrabberBase, RestartsWhileDeliveringKeepOneReadInFlight) {
   auto grabber = OpenGrabber<TestCamGrabber>(1, true);
   grabber->SetReadyCallBack(Record);
   grabber->BeginGrabbing();
-  ASSERT_TRUE(seen.WaitForBlocks(1));
+  ASSERT_TRUE(deliveries.WaitFor(1));
   for (int start = 0; start < 20; ++start) {
     grabber->BeginGrabbing();
     if (start % 5 == 0) grabber->StopGrabbing();  // a stop just before a start, too
   }
   grabber->BeginGrabbing();
   EXPECT_LE(grabber->ReadsInFlight(), 1);
-  seen.Reset();
-  ASSERT_TRUE(seen.WaitForBlocks(3));
+  deliveries.Reset();
+  ASSERT_TRUE(deliveries.WaitFor(3));
   EXPECT_LE(grabber->ReadsInFlight(), 1);
   Clear(grabber);
 }
@@ -209,18 +169,19 @@ TEST_F(GrabberBase, ComInitialisationIsUndoneOnlyWhereItSucceeded) {
 // while a callback is running: no callback may arrive after Clear returned.
 TEST_F(GrabberBase, StressOpenStartClear) {
   for (int round = 0; round < 300; ++round) {
-    seen.Reset();
-    seen.slowEvery = round % 3 == 0 ? 1 : 0;
+    deliveries.Reset([slow = round % 3 == 0](const tarsel_test::Block&) {
+      if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    });
     auto grabber = OpenGrabber<TestCamGrabber>(round % 2, true);
     grabber->SetReadyCallBack(Record);
     grabber->BeginGrabbing();
-    if (round % 5 == 0) seen.WaitForBlocks(1);
+    if (round % 5 == 0) deliveries.WaitFor(1);
     Clear(grabber);
-    seen.closed = true;
-    ASSERT_EQ(seen.lateCalls, 0) << "round " << round;
+    deliveries.cleared = true;
+    ASSERT_EQ(deliveries.lateCalls, 0) << "round " << round;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(seen.lateCalls, 0);
+  EXPECT_EQ(deliveries.lateCalls, 0);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -23,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../deliveries.h"
 #include "../fake_env.h"
 #include "mediafoundation/platform/linux/alsa_microphones.h"
 #include "mediafoundation/platform/linux/v4l2_cameras.h"
@@ -32,10 +32,11 @@
 namespace {
 
 using namespace tarsel::platform;
+using tarsel_test::deliveries;
 using tarsel_test::ErrorText;
+using tarsel_test::Record;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kPatience = std::chrono::seconds(20);
 constexpr LONGLONG kBaseSeconds = 5000;  // the scripted cameras' clock at the first frame
 // Frames come this often in real time, whatever interval they carry.
 constexpr auto kFramePace = std::chrono::milliseconds(4);
@@ -474,35 +475,6 @@ CameraScript MetadataNode() {
 
 // ------------------------------------------------------------ fixture
 
-struct Delivery {
-  UINT32 number;
-  LONGLONG time;
-  UINT32 size;
-  UINT32 frame;
-};
-struct Deliveries {
-  std::mutex mutex;
-  std::condition_variable arrived;
-  std::vector<Delivery> seen;
-  bool WaitFor(std::size_t count) {
-    std::unique_lock lock(mutex);
-    return arrived.wait_for(lock, kPatience, [&] { return seen.size() >= count; });
-  }
-  std::vector<Delivery> Copy() {
-    std::lock_guard lock(mutex);
-    return seen;
-  }
-} deliveries;
-
-void TARSEL_CALL Record(uint32_t number, int64_t time, uint32_t size, uint8_t* block) {
-  {
-    std::lock_guard lock(deliveries.mutex);
-    deliveries.seen.push_back(
-        {number, time, size, block[0] | block[1] << 8 | block[2] << 16 | UINT32{block[3]} << 24});
-  }
-  deliveries.arrived.notify_all();
-}
-
 class V4l2Cameras : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
@@ -520,7 +492,7 @@ class V4l2Cameras : public ::testing::Test {
     io_ = std::make_shared<ScriptedV4l2>();
     provider_.emplace(io_);
     added_.emplace(&*provider_);
-    deliveries.seen.clear();
+    deliveries.Reset();
   }
   // Lists the scripted nodes and opens the first camera.
   void Open(std::vector<CameraScript> scripts, bool asynchronous, int expectedOpen = 0) {
@@ -703,8 +675,8 @@ TEST_F(V4l2Cameras, DeliveredFramesCarryTheDriversMonotonicTimes) {
   const auto seen = deliveries.Copy();
   for (UINT32 n = 0; n < 3; ++n) {
     EXPECT_EQ(seen[n].number, n + 1);
-    EXPECT_EQ(seen[n].frame, n);
-    EXPECT_EQ(seen[n].size, 640u * 480 * 2);
+    EXPECT_EQ(seen[n].Frame(), n);
+    EXPECT_EQ(seen[n].bytes.size(), 640u * 480 * 2);
     EXPECT_EQ(seen[n].time, kBaseSeconds * 10'000'000 + n * 1'000'000 / 15 * 10);
   }
 }
