@@ -208,22 +208,29 @@ TEST(Samples, BuffersAreHeldAndJoined) {
 
 // ------------------------------------------------------------ devices
 
-std::vector<std::u16string> ListNames(const GUID& kind) {
+std::vector<ComPtr<IMFActivate>> Enumerate(const GUID& kind) {
   auto filter = NewStore();
   filter->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, kind);
   IMFActivate** activates = nullptr;
   UINT32 count = 0;
   EXPECT_EQ(MFEnumDeviceSources(filter.Get(), &activates, &count), S_OK);
-  std::vector<std::u16string> names;
+  std::vector<ComPtr<IMFActivate>> devices;
   for (UINT32 i = 0; i < count; ++i) {
-    CoTaskMemPtr<WCHAR> name;
-    EXPECT_EQ(
-        activates[i]->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Put(), nullptr),
-        S_OK);
-    names.emplace_back(name.Get());
+    devices.emplace_back(activates[i]);  // holds its own reference
     activates[i]->Release();
   }
   CoTaskMemFree(activates);
+  return devices;
+}
+
+std::vector<std::u16string> ListNames(const GUID& kind) {
+  std::vector<std::u16string> names;
+  for (const auto& device : Enumerate(kind)) {
+    CoTaskMemPtr<WCHAR> name;
+    EXPECT_EQ(device->GetAllocatedString(MF_DEVSOURCE_ATTRIBUTE_FRIENDLY_NAME, name.Put(), nullptr),
+              S_OK);
+    names.emplace_back(name.Get());
+  }
   return names;
 }
 
@@ -256,23 +263,15 @@ struct Device {
 Device Open(const GUID& kind, UINT32 index, IMFSourceReaderCallback* callback = nullptr) {
   tarsel_test::SetFakeDevices("1");
   Device device;
-  auto filter = NewStore();
-  filter->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE, kind);
-  IMFActivate** activates = nullptr;
-  UINT32 count = 0;
-  EXPECT_EQ(MFEnumDeviceSources(filter.Get(), &activates, &count), S_OK);
-  for (UINT32 i = 0; i < count; ++i) {
-    if (i == index) device.activate = ComPtr<IMFActivate>(activates[i]);
-    activates[i]->Release();
-  }
-  CoTaskMemFree(activates);
+  device.activate = Enumerate(kind).at(index);
   EXPECT_EQ(device.activate->ActivateObject(IID_IMFMediaSource,
                                             reinterpret_cast<void**>(device.source.Put())),
             S_OK);
-  if (callback) filter->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
+  auto settings = NewStore();
+  if (callback) settings->SetUnknown(MF_SOURCE_READER_ASYNC_CALLBACK, callback);
   MFStartup(MF_VERSION, MFSTARTUP_FULL);
   EXPECT_EQ(
-      MFCreateSourceReaderFromMediaSource(device.source.Get(), filter.Get(), device.reader.Put()),
+      MFCreateSourceReaderFromMediaSource(device.source.Get(), settings.Get(), device.reader.Put()),
       S_OK);
   MFShutdown();
   return device;
