@@ -34,14 +34,13 @@ struct Deliveries {
   std::vector<Block> blocks;
   std::function<void(const Block&)> after;  // run after each block is kept
   std::atomic<bool> cleared{false};         // the grabber was cleared: nothing more may come
-  std::atomic<int> lateCalls{0};
+  std::atomic<int> lateCalls{0};            // blocks that came all the same, never reset
 
   void Reset(std::function<void(const Block&)> step = nullptr) {
     std::lock_guard lock(mutex);
     blocks.clear();
     after = std::move(step);
     cleared = false;
-    lateCalls = 0;
   }
   // Waits until done(blocks) holds, 30 seconds at most; false when it never did.
   template <class Done>
