@@ -583,14 +583,10 @@ TEST_F(V4l2Cameras, CatalogueFollowsTheDriverThenDecodedSizes) {
     MFCamGrabber_GetConfig(camera_, i, &config, error);
     sizes.emplace_back(config.width, config.height);
   }
-  EXPECT_EQ(sizes, (std::vector<std::pair<UINT32, UINT32>>{{160, 120},
-                                                           {176, 144},
-                                                           {320, 240},
-                                                           {352, 288},
-                                                           {640, 360},
-                                                           {640, 480},
-                                                           {800, 600},
-                                                           {1280, 720}}));
+  const std::vector<std::pair<UINT32, UINT32>> grid = {{160, 120}, {176, 144}, {320, 240},
+                                                       {352, 288}, {640, 360}, {640, 480},
+                                                       {800, 600}, {1280, 720}};
+  EXPECT_EQ(sizes, grid);
 }
 
 TEST_F(V4l2Cameras, TypesAreTakenExactlyOrRefused) {
