@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../deliveries.h"
 #include "../fake_env.h"
 #include "mediafoundation/common/com_ptr.h"
 #include "mediafoundation/common/media_foundation.h"
@@ -366,10 +367,6 @@ std::vector<BYTE> Bytes(IMFSample* sample) {
   return copy;
 }
 
-UINT32 FrameNumber(const std::vector<BYTE>& frame) {
-  return frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<UINT32>(frame[3]) << 24;
-}
-
 TEST(FakeCamera, SynchronousReadsAreNumberedAndTimed) {
   Device camera = Open(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID, 1);  // NV12 320x240 30/1
   std::vector<LONGLONG> times;
@@ -394,7 +391,7 @@ TEST(FakeCamera, SynchronousReadsAreNumberedAndTimed) {
   EXPECT_GT(times[0], 0);  // the clock does not start at 0
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(frames[i].size(), 320u * 240 * 3 / 2);
-    EXPECT_EQ(FrameNumber(frames[i]), static_cast<UINT32>(i));
+    EXPECT_EQ(tarsel_test::FrameNumber(frames[i].data()), static_cast<UINT32>(i));
     EXPECT_EQ(times[i] - times[0], i * 10'000'000LL / 30);
     if (i > 0) {
       EXPECT_NE(frames[i], frames[i - 1]);
@@ -444,7 +441,7 @@ class Recorder final : public IMFSourceReaderCallback {
     statuses.push_back(status);
     times.push_back(time);
     lastFlags = flags;
-    if (sample) frames.push_back(FrameNumber(Bytes(sample)));
+    if (sample) frames.push_back(tarsel_test::FrameNumber(Bytes(sample).data()));
     threads.push_back(std::this_thread::get_id());
     changed.notify_all();
     return S_OK;
