@@ -24,23 +24,18 @@ def _empty_parameter_set(path):
         writer.set_parameter_sets(b"", b"\x68")
 
 
+# One failure of each wrapper: the texts themselves are checked by the C++ tests.
 ERRORS = [
     # (what, library message, export, return code)
     (lambda media, tmp: tarsel.VideoReader(tmp / "missing.mp4"),
      "No such file or directory", "VIDEO_Init", 1),
-    (lambda media, tmp: tarsel.VideoReader(media.wav),
-     "Could not find videostream", "VIDEO_Init", 1),
     (lambda media, tmp: tarsel.AudioReader(media.stream),
      "Could not find audio stream", "AUDIO_Init", 1),
     (lambda media, tmp: tarsel.FFV1Writer(tmp / "out.unknown", 64, 48, 25),
      "Could not init video format", "LLWRITER_Init", 1),
-    (lambda media, tmp: tarsel.FFV1Writer(tmp / "out.mp4", 64, 48, 25),
-     "Could inder the proper codec id from fourcc", "LLWRITER_Init", 1),
     (lambda media, tmp: tarsel.VideoWriter(tmp / "out.avi", 64, 48, format="nosuchformat"),
      "Could not find suitable output format", "VIDWRITER_Init", 1),
     (lambda media, tmp: tarsel.PixelConverter(0, 1, 4, 4),
-     "pixel format type is not valid", "PixConverter_Init", 1),
-    (lambda media, tmp: tarsel.PixelConverter(1, 9, 4, 4),
      "pixel format type is not valid", "PixConverter_Init", 1),
     (lambda media, tmp: _write_before_a_key_frame(tmp / "out.mp4"),
      "Could not write data", "MP4WRITER_AddFrame", 1),

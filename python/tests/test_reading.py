@@ -1,6 +1,5 @@
 """Video and audio reading, checked against the ffmpeg tool's decode."""
 
-import ctypes
 import os
 import shlex
 import subprocess
@@ -11,7 +10,6 @@ import pytest
 from conftest import FPS, ROOT, SIZE, pcm
 
 import tarsel
-from tarsel import _library
 
 WIDTH, HEIGHT = SIZE
 
@@ -45,24 +43,7 @@ def _padded_rows(reader):
     return frames
 
 
-def _through_the_boundary(reader):
-    """The same exports called directly, into bottom-up rows with a gap."""
-    library = _library.lib()
-    stride = 3 * WIDTH + 16
-    buffer = (ctypes.c_uint8 * (stride * HEIGHT))()
-    last_row = ctypes.addressof(buffer) + stride * (HEIGHT - 1)
-    index, time, again = ctypes.c_uint32(), ctypes.c_double(), ctypes.c_double()
-    errors = ctypes.create_string_buffer(200)
-    frames = []
-    while library.VIDEO_getNextFrame(reader._handle, last_row, -stride, ctypes.byref(index),
-                                     ctypes.byref(time), ctypes.byref(again), errors) == 0:
-        rows = np.frombuffer(buffer, np.uint8).reshape(HEIGHT, stride)[::-1, :3 * WIDTH]
-        frames.append((index.value, time.value, rows.reshape(HEIGHT, WIDTH, 3).copy()))
-    return frames
-
-
-@pytest.mark.parametrize("read", [_fresh, _reused, _bottom_up, _padded_rows,
-                                  _through_the_boundary])
+@pytest.mark.parametrize("read", [_fresh, _reused, _bottom_up, _padded_rows])
 def test_every_frame_equals_the_ffmpeg_tools_decode(media, clip_frames, read):
     with tarsel.VideoReader(media.clip) as reader:
         assert len(reader) == reader.info.frame_count == len(clip_frames) == 50
