@@ -1,0 +1,258 @@
+// tarsel demo [DIR]: the library's main jobs on a clip the tool makes itself,
+// so that nothing needs to be at hand. Each step names its output and checks it.
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "command.h"
+#include "common.h"
+#include "font.h"
+#include "h264_stream.h"
+#include "progress.h"
+
+namespace tool {
+namespace {
+
+constexpr int kWidth = 640, kHeight = 360, kFps = 25, kPictures = 100;
+constexpr int kBitRate = 1500000;
+
+struct Demo {
+  std::filesystem::path folder;
+  bool quiet = false;
+  std::string Path(const char* name) const { return (folder / name).string(); }
+};
+
+// What a step found: its check line (empty: nothing to check), and whether it
+// left its file.
+struct Outcome {
+  Outcome(std::string text, bool written = true) : check(std::move(text)), wrote(written) {}
+  std::string check;
+  bool wrote;
+};
+
+// One step: the file it leaves (or what it shows), a few words, and the work.
+struct Step {
+  const char* output;
+  const char* what;
+  std::function<Outcome(const Demo&)> run;
+};
+
+uint8_t Clamp(double value) {
+  return static_cast<uint8_t>(std::lround(std::fmin(255, std::fmax(0, value))));
+}
+
+// Picture n of the sample: a drifting colour field, a ball on a loop, and the
+// picture's number and time large enough to read on a contact sheet.
+Picture SamplePicture(int n) {
+  Picture picture(kWidth, kHeight);
+  const double t = double(n) / kFps;
+  for (int y = 0; y < kHeight; ++y) {
+    uint8_t* row = picture.row(y);
+    for (int x = 0; x < kWidth; ++x) {
+      const double phase = (x + y) / 160.0 + t * 1.5;
+      row[x * 3] = Clamp(110 + 70 * std::sin(phase));
+      row[x * 3 + 1] = Clamp(90 + 60 * std::sin(phase + 2.1 + y / 200.0));
+      row[x * 3 + 2] = Clamp(120 + 80 * std::sin(phase + 4.2 - x / 300.0));
+    }
+  }
+  const int ballX = static_cast<int>(kWidth / 2 + 230 * std::sin(t * 1.6));
+  const int ballY = static_cast<int>(kHeight / 2 + 110 * std::sin(t * 2.3));
+  for (int y = -28; y <= 28; ++y) {
+    for (int x = -28; x <= 28; ++x) {
+      if (x * x + y * y <= 28 * 28) FillRect(picture, ballX + x, ballY + y, 1, 1, {250, 250, 250});
+    }
+  }
+  const std::string number = "#" + std::to_string(n);
+  const std::string time = ClockTime(t);
+  FillRect(picture, 0, 0, kWidth, 74, {40, 30, 30});
+  DrawText(picture, 20, 12, number, 7, {255, 255, 255});
+  DrawText(picture, kWidth - 20 - TextWidth(time, 5), 20, time, 5, {200, 230, 255});
+  DrawText(picture, 20, kHeight - 26, "tarsel demo", 2, {255, 255, 255});
+  return picture;
+}
+
+Outcome MakeSample(const Demo& demo) {
+  const std::string path = demo.Path("sample.mp4");
+  void* writer = nullptr;
+  ErrorText error;
+  if (VIDWRITER_Init(&writer, path.c_str(), kWidth, kHeight, 0, "", kBitRate, kFps, kFps, error) !=
+      0) {
+    throw Failure(About(path, error.str()));
+  }
+  Progress progress("sample", kPictures, demo.quiet);
+  for (int n = 0; n < kPictures; ++n) {
+    const Picture picture = SamplePicture(n);
+    // A picture's time is the end of its slot.
+    if (VIDWRITER_WriteFrame(writer, picture.pixels.data(), picture.stride(), (n + 1.0) / kFps,
+                             error) != 0) {
+      VIDWRITER_Clear(&writer);
+      throw Failure(About(path, error.str()));
+    }
+    progress.Update(n + 1);
+  }
+  VIDWRITER_Clear(&writer);
+  progress.Finish();
+
+  VideoInput video(path, {});
+  Picture picture = video.NewPicture();
+  Stamp stamp;
+  int read = 0;
+  while (video.Next(picture, stamp)) ++read;
+  return std::to_string(read) + " pictures of " + std::to_string(video.info().width) + " x " +
+         std::to_string(video.info().height) + " at " + Number(video.info().frameRate) +
+         " fps read back";
+}
+
+Outcome ShowInfo(const Demo& demo) {
+  PrintMediaInfo(ReadMediaInfo(demo.Path("sample.mp4"), {}));
+  return {"", false};
+}
+
+Outcome MakeSheetStep(const Demo& demo) {
+  SheetOptions options;
+  options.input = demo.Path("sample.mp4");
+  options.output = demo.Path("sample-sheet.png");
+  options.quiet = demo.quiet;
+  const SheetResult result = MakeSheet(options);
+  // Read back through the library's reader, which opens PNG files too.
+  VideoInput sheet(options.output, {});
+  return std::to_string(sheet.info().width) + " x " + std::to_string(sheet.info().height) +
+         " pixels, " + std::to_string(result.tiles.size()) + " pictures from #" +
+         std::to_string(result.tiles.front().index) + " to #" +
+         std::to_string(result.tiles.back().index);
+}
+
+// Peak signal-to-noise ratio of two videos, picture by picture.
+std::string Compare(const std::string& copy, const std::string& original) {
+  VideoInput a(copy, {}), b(original, {});
+  Picture pa = a.NewPicture(), pb = b.NewPicture();
+  Stamp sa, sb;
+  long long pictures = 0;
+  double squares = 0, samples = 0;
+  bool same = pa.pixels.size() == pb.pixels.size();
+  while (same && a.Next(pa, sa) && b.Next(pb, sb)) {
+    ++pictures;
+    for (size_t i = 0; i < pa.pixels.size(); ++i) {
+      const double d = double(pa.pixels[i]) - pb.pixels[i];
+      squares += d * d;
+    }
+    samples += static_cast<double>(pa.pixels.size());
+  }
+  if (!same || pictures == 0) return "cannot be compared with " + original;
+  const std::string name = std::filesystem::path(original).filename().string();
+  if (squares == 0) return std::to_string(pictures) + " pictures, identical to " + name + "'s";
+  char psnr[32];
+  std::snprintf(psnr, sizeof psnr, "%.1f dB", 10 * std::log10(255.0 * 255.0 * samples / squares));
+  return std::to_string(pictures) + " pictures, " + psnr + " PSNR against " + name;
+}
+
+Outcome MakeFfv1Copy(const Demo& demo) {
+  TranscodeOptions options;
+  options.input = demo.Path("sample.mp4");
+  options.output = demo.Path("sample-ffv1.mkv");
+  options.ffv1 = true;
+  options.quiet = demo.quiet;
+  Transcode(options);
+  return Compare(options.output, options.input) + " (FFV1 here stores 4:2:0 colour)";
+}
+
+Outcome MakeStream(const Demo& demo) {
+  TranscodeOptions options;
+  options.input = demo.Path("sample.mp4");
+  options.output = demo.Path("sample.h264");
+  options.bitRate = kBitRate * 2;
+  // Every picture a key frame: the encoder then makes no B-frames, whose order
+  // the MP4 writer could not keep.
+  options.gop = 1;
+  options.quiet = demo.quiet;
+  Transcode(options);
+  AccessUnitReader units(options.output);
+  AccessUnit unit;
+  long long pictures = 0, keys = 0;
+  while (units.Next(unit)) {
+    pictures += unit.HasVcl();
+    keys += unit.IsIdr();
+  }
+  return std::to_string(pictures) + " pictures, " + std::to_string(keys) + " of them key frames";
+}
+
+Outcome MuxStream(const Demo& demo) {
+  MuxOptions options;
+  options.input = demo.Path("sample.h264");
+  options.output = demo.Path("sample-muxed.mp4");
+  options.fps = kFps;
+  options.quiet = demo.quiet;
+  Mux(options);
+  return Compare(options.output, options.input);
+}
+
+Outcome ExtractSound(const Demo& demo) {
+  AudioOptions options;
+  options.input = demo.Path("sample.mp4");
+  options.output = demo.Path("sample.wav");
+  std::string message;
+  if (!AudioInput::TryOpen(options.input, {}, &message)) {
+    return {"skipped: sample.mp4 has no sound (the timed writer stores pictures only)", false};
+  }
+  const AudioResult result = ExtractAudio(options);
+  return std::to_string(result.samples) + " samples of " + std::to_string(result.channels) +
+         " channels at " + std::to_string(result.sampleRate) + " Hz";
+}
+
+// The steps in order. Each later one reads what earlier ones wrote.
+const Step kSteps[] = {
+    {"sample.mp4", "a 4 s synthetic clip, written by the timed writer (H.264)", MakeSample},
+    {"info", "what the video and audio readers report about sample.mp4", ShowInfo},
+    {"sample-sheet.png", "a contact sheet of the clip", MakeSheetStep},
+    {"sample-ffv1.mkv", "an FFV1 archive copy, written by the low-level writer", MakeFfv1Copy},
+    {"sample.h264", "an H.264 stream, written by the timed writer", MakeStream},
+    {"sample-muxed.mp4", "the stream stored in MP4 by the MP4 writer", MuxStream},
+    {"sample.wav", "the clip's sound, decoded by the audio reader", ExtractSound},
+};
+
+constexpr char kNext[] = R"(
+Try next (TARSEL_FAKE_DEVICES=1 adds a virtual camera and microphone):
+  tarsel info VIDEO                       what the readers see, --json for scripts
+  tarsel sheet VIDEO -o sheet.png         what is in the file, at a glance
+  tarsel frames VIDEO -o pictures --every 25
+  tarsel transcode VIDEO -o copy.mkv --ffv1
+  tarsel audio VIDEO -o sound.wav
+  tarsel devices
+)";
+
+void RunDemo(const std::string& folder, bool quiet) {
+  Demo demo{folder, quiet};
+  std::error_code error;
+  std::filesystem::create_directories(demo.folder, error);
+  if (error || !std::filesystem::is_directory(demo.folder)) {
+    throw Failure(About(folder, error ? error.message() : "is not a folder"));
+  }
+  std::printf("The Tarsel demo, in %s\n\n", folder.c_str());
+  for (const Step& step : kSteps) {
+    std::printf("%-18s %s\n", step.output, step.what);
+    std::fflush(stdout);
+    const Outcome outcome = step.run(demo);
+    if (!outcome.check.empty()) std::printf("%-18s %s\n", "  check", outcome.check.c_str());
+    if (outcome.wrote) std::printf("%-18s %s\n", "  written to", demo.Path(step.output).c_str());
+    std::printf("\n");
+  }
+  std::printf("All done: the files are in %s%s", folder.c_str(), kNext);
+}
+
+}  // namespace
+
+Subcommand AddDemo(CLI::App& tarsel) {
+  auto folder = std::make_shared<std::string>("tarsel-demo");
+  auto quiet = std::make_shared<bool>(false);
+  CLI::App* command =
+      tarsel.add_subcommand("demo", "A tour: makes a clip and runs the main jobs on it");
+  command->add_option("folder", *folder, "Where the files go (made if needed)")
+      ->type_name("DIR")
+      ->capture_default_str();
+  AddQuietOption(*command, *quiet);
+  return {command, [folder, quiet] { RunDemo(*folder, *quiet); }};
+}
+
+}  // namespace tool
