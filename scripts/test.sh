@@ -24,7 +24,7 @@ TARSEL_LIBRARY="$root/build/src/libtarsel.so" /usr/bin/python3 -m pytest -q -p n
   python/tests
 
 step "sanitizer build"
-bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF \
+bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF \
   -DTARSEL_FIXTURE_DIR="$fixtures"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
