@@ -26,24 +26,21 @@ bool VideoInput::Open(const std::string& path, const InputOptions& options, std:
   {
     Deadline deadline(timeout_);
     // Pictures keep their stored size, as the ffmpeg tool writes them.
-    result = VIDEO_Init(&handle_, path.c_str(), live_, 0, ReaderInterrupt, 0, error);
+    result = VIDEO_Init(&handle_.value, path.c_str(), live_, 0, ReaderInterrupt, 0, error);
   }
   StopIfInterrupted();
   if (result != 0) {
-    handle_ = nullptr;
     if (Deadline::TimedOut()) throw Failure(NoAnswer(path, timeout_), kTimedOut);
     *message = error.str();
     return false;
   }
   // The information call also settles the duration that reading by time needs.
-  if (VIDEO_getVidInfoStruct(handle_, &info_, error) != 0) {
+  if (VIDEO_getVidInfoStruct(handle_.value, &info_, error) != 0) {
     *message = error.str();
     return false;
   }
   return true;
 }
-
-VideoInput::~VideoInput() { VIDEO_Clear(&handle_); }
 
 template <class Call>
 bool VideoInput::Read(Call call) {
@@ -61,7 +58,7 @@ bool VideoInput::Next(Picture& picture, Stamp& stamp) {
   double again = 0;
   ErrorText error;
   return Read([&] {
-    return VIDEO_getNextFrame(handle_, picture.pixels.data(), picture.stride(), &stamp.index,
+    return VIDEO_getNextFrame(handle_.value, picture.pixels.data(), picture.stride(), &stamp.index,
                               &stamp.time, &again, error);
   });
 }
@@ -70,7 +67,7 @@ bool VideoInput::AtIndex(int32_t index, Picture& picture, Stamp& stamp) {
   double again = 0;
   ErrorText error;
   return Read([&] {
-    return VIDEO_getFrameWithIndex(handle_, picture.pixels.data(), picture.stride(), index,
+    return VIDEO_getFrameWithIndex(handle_.value, picture.pixels.data(), picture.stride(), index,
                                    &stamp.index, &stamp.time, &again, error);
   });
 }
@@ -79,14 +76,14 @@ bool VideoInput::AtTime(double seconds, Picture& picture, Stamp& stamp) {
   double again = 0;
   ErrorText error;
   return Read([&] {
-    return VIDEO_getFrameWithTimeStamp(handle_, picture.pixels.data(), picture.stride(), seconds,
-                                       &stamp.index, &stamp.time, &again, error);
+    return VIDEO_getFrameWithTimeStamp(handle_.value, picture.pixels.data(), picture.stride(),
+                                       seconds, &stamp.index, &stamp.time, &again, error);
   });
 }
 
 void VideoInput::Skip(int32_t count) {
   ErrorText error;
-  VIDEO_SkipFrames(handle_, count, error);
+  VIDEO_SkipFrames(handle_.value, count, error);
 }
 
 AudioInput::AudioInput(const std::string& path, const InputOptions& options) {
@@ -105,15 +102,14 @@ bool AudioInput::Open(const std::string& path, const InputOptions& options, std:
   path_ = path;
   if (IsNetworkAddress(path)) watchdog_ = std::make_unique<Watchdog>(path, options.timeout);
   ErrorText error;
-  if (AUDIO_Init(&handle_, path.c_str(), &streamIndex_, error) != 0) {
-    handle_ = nullptr;
+  if (AUDIO_Init(&handle_.value, path.c_str(), &streamIndex_, error) != 0) {
     *message = error.str();
     return false;
   }
   int32_t hasAudio = 0;
   char codec[TARSEL_ERROR_TEXT_SIZE] = {};
-  if (AUDIO_GetAudioInfo(handle_, &hasAudio, &channels_, &sampleRate_, &bufferSize_, &duration_,
-                         codec, error) != 0) {
+  if (AUDIO_GetAudioInfo(handle_.value, &hasAudio, &channels_, &sampleRate_, &bufferSize_,
+                         &duration_, codec, error) != 0) {
     *message = error.str();
     return false;
   }
@@ -121,14 +117,12 @@ bool AudioInput::Open(const std::string& path, const InputOptions& options, std:
   return true;
 }
 
-AudioInput::~AudioInput() { AUDIO_Clear(&handle_); }
-
 bool AudioInput::Next(SoundBlock& block) {
   if (watchdog_) watchdog_->Rearm();
   block.bytes.resize(static_cast<size_t>(bufferSize_));
   int32_t byteCount = 0;
   ErrorText error;
-  const int result = AUDIO_GetNewAudioSamples(handle_, block.bytes.data(), &block.samples,
+  const int result = AUDIO_GetNewAudioSamples(handle_.value, block.bytes.data(), &block.samples,
                                               &byteCount, &block.time, error);
   StopIfInterrupted();
   if (result != 0) return false;

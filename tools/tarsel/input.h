@@ -21,6 +21,17 @@ struct InputOptions {
   bool live = false;
 };
 
+// A library handle released by its family's Clear, also when a constructor
+// that holds it fails half-way.
+template <int(TARSEL_CALL* Clear)(void**)>
+struct Handle {
+  Handle() = default;
+  ~Handle() { Clear(&value); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  void* value = nullptr;
+};
+
 // A delivered picture's place in the video.
 struct Stamp {
   uint32_t index = 0;
@@ -36,9 +47,6 @@ class VideoInput {
   // `*message` (timeouts and Ctrl-C are still raised).
   static std::unique_ptr<VideoInput> TryOpen(const std::string& path, const InputOptions& options,
                                              std::string* message);
-  ~VideoInput();
-  VideoInput(const VideoInput&) = delete;
-  VideoInput& operator=(const VideoInput&) = delete;
 
   const std::string& path() const { return path_; }
   const VidInfo& info() const { return info_; }
@@ -61,7 +69,7 @@ class VideoInput {
   template <class Call>
   bool Read(Call call);
 
-  void* handle_ = nullptr;
+  Handle<VIDEO_Clear> handle_;
   std::string path_;
   VidInfo info_{};
   bool live_ = false;
@@ -80,9 +88,6 @@ class AudioInput {
   AudioInput(const std::string& path, const InputOptions& options);
   static std::unique_ptr<AudioInput> TryOpen(const std::string& path, const InputOptions& options,
                                              std::string* message);
-  ~AudioInput();
-  AudioInput(const AudioInput&) = delete;
-  AudioInput& operator=(const AudioInput&) = delete;
 
   int32_t streamIndex() const { return streamIndex_; }
   int32_t channels() const { return channels_; }
@@ -98,9 +103,9 @@ class AudioInput {
   AudioInput() = default;
   bool Open(const std::string& path, const InputOptions& options, std::string* message);
 
-  void* handle_ = nullptr;
   std::string path_;
-  std::unique_ptr<Watchdog> watchdog_;
+  std::unique_ptr<Watchdog> watchdog_;  // released after the reader it watches
+  Handle<AUDIO_Clear> handle_;
   int32_t streamIndex_ = -1, channels_ = 0, sampleRate_ = 0, bufferSize_ = 0;
   double duration_ = 0;
   std::string codec_;
