@@ -28,8 +28,6 @@ FFmpeg's own messages are silenced; TARSEL_LOG=error, warning or info shows them
 Run `tarsel demo` for a tour, and `tarsel COMMAND --help` for each command.)";
 
 int Main(int argc, char** argv) {
-  // The tool is the host: FFmpeg's messages would read like errors next to its own.
-  setenv("TARSEL_LOG", "quiet", 0);
   InstallInterruptHandler();
 
   CLI::App app("tarsel: read, write and inspect video and audio with the Tarsel library", "tarsel");
