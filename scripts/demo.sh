@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the library and its tool, and runs
-# `tarsel demo`: a clip made by the library's own writers, what the readers see
-# in it, a contact sheet, an FFV1 copy and an H.264 stream stored in MP4 (with
-# TARSEL_FAKE_DEVICES=1, the capture steps use the virtual camera and
-# microphone). Everything it makes is left in build-demo/demo.
+# `tarsel demo`: a clip with sound made by the library's own encoder, what the
+# readers see in it, a contact sheet, an FFV1 copy, an H.264 stream stored in
+# MP4, the sound as WAV, and two seconds recorded from the virtual camera and
+# microphone (TARSEL_FAKE_DEVICES=1). Everything it makes is left in
+# build-demo/demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

@@ -30,7 +30,8 @@ probe() { ffprobe -v error -select_streams "${3:-v:0}" -count_frames -show_entri
 # Mean PSNR in RGB of two inputs, picture by picture from their first, as the
 # ffmpeg tool measures it: psnr A B [FILTERS_A FILTERS_B]
 psnr() {
-  local a="${3:+$3,}setpts=PTS-STARTPTS,format=rgb24" b="${4:+$4,}setpts=PTS-STARTPTS,format=rgb24"
+  local a="${3:+$3,}setpts=PTS-STARTPTS" b="${4:+$4,}setpts=PTS-STARTPTS"
+  [[ $a == *extractplanes* ]] || a+=",format=rgb24" b+=",format=rgb24"
   ffmpeg -v info -nostdin -i "$1" -i "$2" -lavfi "[0:v]$a[a];[1:v]$b[b];[a][b]psnr" -f null - 2>&1 |
     sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p'
 }
@@ -176,14 +177,53 @@ Microphones
   none" "devices without devices"
 }
 
+case_record() {
+  export TARSEL_FAKE_DEVICES=1
+  # The virtual camera's 320 x 240 format at 60 fps, and its microphone.
+  run 0 record -o "$WORK/both.mp4" --format 4 --seconds 1 -q
+  expect "$out" "pictures of 320 x 240 \(NV12\), 1 s of sound \(2 channels, 48000 Hz\)" "record summary"
+  [[ $(probe "$WORK/both.mp4" stream=codec_name,width,height) == "h264,320,240" ]] ||
+    fail "record: $(probe "$WORK/both.mp4" stream=codec_name,width,height)"
+  # Pictures are timed by the camera: a busy machine may lose some, never add any.
+  local pictures
+  pictures=$(probe "$WORK/both.mp4" stream=nb_read_frames)
+  ((pictures >= 30 && pictures <= 60)) || fail "record: $pictures pictures in 1 s at 60 fps"
+  awk -v d="$(probe "$WORK/both.mp4" stream=duration a:0)" 'BEGIN { exit !(d > 0.9 && d < 1.1) }' ||
+    fail "record: sound lasts $(probe "$WORK/both.mp4" stream=duration a:0) s"
+  [[ $(probe "$WORK/both.mp4" stream=codec_name,sample_rate,channels a:0) == "aac,48000,2" ]] ||
+    fail "record: sound $(probe "$WORK/both.mp4" stream=codec_name,sample_rate,channels a:0)"
+  # The camera's NV12, YUY2 and I420 formats show the same luma: the first
+  # picture of each recording is the camera's picture 0.
+  for format in 0 1 2; do
+    run 0 record -o "$WORK/format$format.mp4" --format "$format" --seconds 0.2 --no-sound -q
+  done
+  for format in 1 2; do
+    local value
+    value=$(psnr "$WORK/format0.mp4" "$WORK/format$format.mp4" "trim=end_frame=1,extractplanes=y" \
+      "trim=end_frame=1,extractplanes=y")
+    at_least "$value" 40 || fail "record --format $format: luma PSNR $value dB against NV12"
+  done
+  run 1 record -o "$WORK/rgb.mp4" --format 5
+  expect "$err" "camera format 5 is RGB24; recording takes NV12, YUY2 or I420 formats" "record RGB24"
+  run 1 record -o /nonexistent/r.mp4 --seconds 0.2
+  expect "$err" "^tarsel: /nonexistent/r.mp4: " "record into a missing folder"
+  unset TARSEL_FAKE_DEVICES
+}
+
 case_demo() {
-  run 0 demo "$WORK/demo" -q
-  for file in sample.mp4 sample-sheet.png sample-ffv1.mkv sample.h264 sample-muxed.mp4; do
+  TARSEL_FAKE_DEVICES=1 run 0 demo "$WORK/demo" -q
+  for file in sample.mp4 sample-sheet.png sample-ffv1.mkv sample.h264 sample-muxed.mp4 \
+    sample.wav recording.mp4; do
     [[ -s $WORK/demo/$file ]] || fail "demo: no $file"
   done
-  expect "$out" "100 pictures of 640 x 360 at 25 fps read back" "demo: the sample"
+  expect "$out" "100 pictures of 640 x 360 at 25 fps and 4.00 s of sound read back" "demo: the sample"
   expect "$out" "100 pictures, identical to sample.h264's" "demo: the muxed stream"
+  expect "$out" "tones of 440 and 660 Hz" "demo: the sound"
+  expect "$out" "pictures of 640 x 480 at 30 fps and 2.00 s of sound read back" "demo: the recording"
   [[ $(probe "$WORK/demo/sample-sheet.png" stream=width) == 1280 ]] || fail "demo: sheet width"
+  # Without devices the recording is left out and the rest still runs.
+  TARSEL_FAKE_DEVICES=0 run 0 demo "$WORK/plain" -q
+  expect "$out" "recording.mp4 .*skipped: no camera" "demo without devices"
 }
 
 # Failures and the command line: exit code | stdout and stderr match | arguments.
@@ -209,6 +249,7 @@ case_errors() {
 0 | Usage: tarsel audio | audio --help
 0 | Usage: tarsel mux | mux --help
 0 | Usage: tarsel devices | devices --help
+0 | Usage: tarsel record | record --help
 0 | Usage: tarsel demo | demo --help
 1 | ^tarsel: /nonexistent/clip.mp4: No such file or directory$ | info /nonexistent/clip.mp4
 1 | ^tarsel: .*text.mp4: Invalid data found when processing input$ | info "$WORK/text.mp4"
@@ -235,6 +276,9 @@ case_errors() {
 2 | no room for 40 columns | sheet "$CLIP" -o "$WORK/s.png" --columns 40 --width 400
 2 | --fps: Value 0 | transcode "$CLIP" -o "$WORK/x.mp4" --fps 0
 2 | --ffv1 excludes --fps | transcode "$CLIP" -o "$WORK/x.mkv" --ffv1 --fps 10
+1 | no camera 0 \(0 found; TARSEL_FAKE_DEVICES=1 adds a virtual one\) | record -o "$WORK/r.mp4"
+2 | --mic excludes --no-sound | record -o "$WORK/r.mp4" --no-sound --mic 1
+2 | --seconds: Value 0 | record -o "$WORK/r.mp4" --seconds 0
 3 | no answer within 1 s | info "tcp://127.0.0.1:$port?listen=1" --timeout 1
 3 | no answer within 1 s | audio "tcp://127.0.0.1:$((port + 1))?listen=1" --timeout 1 -o "$WORK/n.wav"
 EOF_TABLE

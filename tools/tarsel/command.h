@@ -33,6 +33,7 @@ Subcommand AddTranscode(CLI::App& tarsel);
 Subcommand AddAudio(CLI::App& tarsel);
 Subcommand AddMux(CLI::App& tarsel);
 Subcommand AddDevices(CLI::App& tarsel);
+Subcommand AddRecord(CLI::App& tarsel);
 Subcommand AddDemo(CLI::App& tarsel);
 
 // Options that several subcommands share. --live only where reading forward
@@ -81,7 +82,8 @@ struct TranscodeOptions {
   bool ffv1 = false;
   int bitRate = 0;  // 0: chosen from the picture size
   int gop = 12;
-  int fps = 0;  // 0: the input's rate
+  int fps = 0;                // 0: the input's rate
+  bool noteLostSound = true;  // say on stderr that the sound stays behind
   bool quiet = false;
   InputOptions in;
 };
@@ -115,5 +117,23 @@ struct MuxResult {
   long long frames, keyFrames;
 };
 MuxResult Mux(const MuxOptions& options);
+
+// record
+struct RecordOptions {
+  std::string output;
+  int camera = 0, format = 0, microphone = 0;
+  bool withSound = true;
+  double seconds = 5;
+  bool quiet = false;
+};
+struct RecordResult {
+  int width, height;
+  std::string format;  // the camera's pixel format
+  long long pictures;
+  bool sound;
+  int channels, sampleRate;
+  double soundSeconds;
+};
+RecordResult Record(const RecordOptions& options);
 
 }  // namespace tool

@@ -16,6 +16,42 @@ std::string ErrorText::str() const {
   return message.empty() ? "failed without a message" : message;
 }
 
+std::u16string Utf16(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const int length = byte < 0x80         ? 1
+                       : (byte >> 5) == 6  ? 2
+                       : (byte >> 4) == 14 ? 3
+                       : (byte >> 3) == 30 ? 4
+                                           : 0;
+    char32_t code = length == 1   ? byte
+                    : length == 2 ? byte & 0x1F
+                    : length == 3 ? byte & 0x0F
+                                  : byte & 0x07;
+    bool valid = length > 0 && i + length <= text.size();
+    for (int k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next >> 6) == 2;
+      code = code << 6 | (next & 0x3F);
+    }
+    if (!valid) {
+      out += static_cast<char16_t>(byte);
+      ++i;
+      continue;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 | code >> 10);
+      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+    i += length;
+  }
+  return out;
+}
+
 std::string About(const std::string& path, const std::string& text) { return path + ": " + text; }
 
 void CheckNotTheInput(const std::string& input, const std::string& output) {

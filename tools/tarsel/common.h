@@ -38,6 +38,10 @@ struct ErrorText {
   std::string str() const;
 };
 
+// UTF-8 text as UTF-16, the form the encoder takes its file name in; bytes that
+// are not UTF-8 are taken as Latin-1.
+std::u16string Utf16(const std::string& text);
+
 // "PATH: TEXT", the form of every message about a file.
 std::string About(const std::string& path, const std::string& text);
 

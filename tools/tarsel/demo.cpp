@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "capture.h"
 #include "command.h"
 #include "common.h"
 #include "font.h"
@@ -73,36 +74,93 @@ Picture SamplePicture(int n) {
   return picture;
 }
 
-Outcome MakeSample(const Demo& demo) {
-  const std::string path = demo.Path("sample.mp4");
-  void* writer = nullptr;
+// Two tones, one a channel, at 0.4 of full scale.
+constexpr int kSampleRate = 48000;
+constexpr double kLeftHz = 440, kRightHz = 660;
+constexpr double kPi = 3.14159265358979323846;
+std::vector<int16_t> Tones(long long first, int count) {
+  std::vector<int16_t> pcm(static_cast<size_t>(count) * 2);
+  for (int i = 0; i < count; ++i) {
+    const double t = double(first + i) / kSampleRate;
+    pcm[2 * i] = static_cast<int16_t>(std::lround(13107 * std::sin(2 * kPi * kLeftHz * t)));
+    pcm[2 * i + 1] = static_cast<int16_t>(std::lround(13107 * std::sin(2 * kPi * kRightHz * t)));
+  }
+  return pcm;
+}
+
+// The encoder's handle exists after every Init result and is cleared in every case.
+struct Encoder {
+  ~Encoder() { MFEncoder_Clear(&handle); }
+  void* handle = nullptr;
+};
+struct Converter {
+  ~Converter() { PixConverter_Clear(&handle); }
+  void* handle = nullptr;
+};
+
+void WriteSample(const std::string& path, bool quiet) {
+  EncoderSettings settings{};
+  settings.width = kWidth;
+  settings.height = kHeight;
+  settings.frameRate = kFps;
+  settings.bitRateKbps = kBitRate / 1024;
+  settings.profile = 100;
+  settings.level = 40;
+  settings.hasAudio = 1;
+  settings.numChannels = 2;
+  settings.samplesPerSecond = kSampleRate;
+  settings.bitsPerSample = 16;
+  Encoder encoder;
+  Converter converter;
   ErrorText error;
-  if (VIDWRITER_Init(&writer, path.c_str(), kWidth, kHeight, 0, "", kBitRate, kFps, kFps, error) !=
-      0) {
+  if (MFEncoder_Init(&encoder.handle, Utf16(path).c_str(), &settings, error) != 0) {
     throw Failure(About(path, error.str()));
   }
-  Progress progress("sample", kPictures, demo.quiet);
+  if (PixConverter_Init(&converter.handle, 1, 3, kWidth, kHeight, error) != 0) {
+    throw Failure("pixel converter: " + error.str());
+  }
+  std::vector<uint8_t> nv12(kWidth * kHeight * 3 / 2);
+  const auto pictureBytes = static_cast<uint32_t>(nv12.size());
+  constexpr int kSamplesPerPicture = kSampleRate / kFps;
+  Progress progress("sample", kPictures, quiet);
   for (int n = 0; n < kPictures; ++n) {
     const Picture picture = SamplePicture(n);
-    // A picture's time is the end of its slot.
-    if (VIDWRITER_WriteFrame(writer, picture.pixels.data(), picture.stride(), (n + 1.0) / kFps,
-                             error) != 0) {
-      VIDWRITER_Clear(&writer);
+    PixConverter_Convert(converter.handle, picture.pixels.data(), nv12.data(), error);
+    const std::vector<int16_t> pcm = Tones(1LL * n * kSamplesPerPicture, kSamplesPerPicture);
+    const auto soundBytes = static_cast<uint32_t>(pcm.size() * 2);
+    if (MFEncoder_AddVideoFrame(encoder.handle, nv12.data(), &pictureBytes, double(n) / kFps,
+                                error) != 0 ||
+        MFEncoder_AddAudioSamples(encoder.handle, pcm.data(), &soundBytes, double(n) / kFps,
+                                  error) != 0) {
       throw Failure(About(path, error.str()));
     }
     progress.Update(n + 1);
   }
-  VIDWRITER_Clear(&writer);
-  progress.Finish();
+}
 
+// Pictures and seconds of sound a file holds, as the readers see them.
+std::string ReadBack(const std::string& path) {
   VideoInput video(path, {});
   Picture picture = video.NewPicture();
   Stamp stamp;
   int read = 0;
   while (video.Next(picture, stamp)) ++read;
-  return std::to_string(read) + " pictures of " + std::to_string(video.info().width) + " x " +
-         std::to_string(video.info().height) + " at " + Number(video.info().frameRate) +
-         " fps read back";
+  std::string text = Count(read, "picture") + " of " + std::to_string(video.info().width) + " x " +
+                     std::to_string(video.info().height) + " at " + Number(video.info().frameRate) +
+                     " fps";
+  std::string message;
+  if (auto sound = AudioInput::TryOpen(path, {}, &message)) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", sound->duration());
+    text += " and " + std::string(seconds) + " s of sound";
+  }
+  return text + " read back";
+}
+
+Outcome MakeSample(const Demo& demo) {
+  const std::string path = demo.Path("sample.mp4");
+  WriteSample(path, demo.quiet);
+  return ReadBack(path);
 }
 
 Outcome ShowInfo(const Demo& demo) {
@@ -153,6 +211,7 @@ Outcome MakeFfv1Copy(const Demo& demo) {
   options.input = demo.Path("sample.mp4");
   options.output = demo.Path("sample-ffv1.mkv");
   options.ffv1 = true;
+  options.noteLostSound = false;
   options.quiet = demo.quiet;
   Transcode(options);
   return Compare(options.output, options.input) + " (FFV1 here stores 4:2:0 colour)";
@@ -166,6 +225,7 @@ Outcome MakeStream(const Demo& demo) {
   // Every picture a key frame: the encoder then makes no B-frames, whose order
   // the MP4 writer could not keep.
   options.gop = 1;
+  options.noteLostSound = false;
   options.quiet = demo.quiet;
   Transcode(options);
   AccessUnitReader units(options.output);
@@ -188,28 +248,73 @@ Outcome MuxStream(const Demo& demo) {
   return Compare(options.output, options.input);
 }
 
+// The frequency of one channel of interleaved 16-bit stereo, from how often it
+// rises through zero (past a margin that coding noise does not cross).
+double Frequency(const std::string& wav, int channel, int sampleRate) {
+  FILE* file = std::fopen(wav.c_str(), "rb");
+  if (!file) return 0;
+  std::vector<int16_t> samples;
+  int16_t frame[2];
+  std::fseek(file, 44, SEEK_SET);
+  while (std::fread(frame, sizeof frame, 1, file) == 1) samples.push_back(frame[channel]);
+  std::fclose(file);
+  constexpr int kMargin = 1000;
+  long long first = -1, last = -1, crossings = 0;
+  bool below = false;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (samples[i] < -kMargin) below = true;
+    if (below && samples[i] > kMargin) {
+      if (first < 0) first = static_cast<long long>(i);
+      last = static_cast<long long>(i);
+      ++crossings;
+      below = false;
+    }
+  }
+  // Whole periods between the first crossing and the last.
+  return last > first ? (crossings - 1) * double(sampleRate) / double(last - first) : 0;
+}
+
 Outcome ExtractSound(const Demo& demo) {
   AudioOptions options;
   options.input = demo.Path("sample.mp4");
   options.output = demo.Path("sample.wav");
-  std::string message;
-  if (!AudioInput::TryOpen(options.input, {}, &message)) {
-    return {"skipped: sample.mp4 has no sound (the timed writer stores pictures only)", false};
-  }
+  options.quiet = demo.quiet;
   const AudioResult result = ExtractAudio(options);
-  return std::to_string(result.samples) + " samples of " + std::to_string(result.channels) +
-         " channels at " + std::to_string(result.sampleRate) + " Hz";
+  char check[160];
+  std::snprintf(check, sizeof check, "%.2f s of %d channels at %d Hz: tones of %.0f and %.0f Hz",
+                double(result.samples) / result.sampleRate, result.channels, result.sampleRate,
+                Frequency(options.output, 0, result.sampleRate),
+                result.channels > 1 ? Frequency(options.output, 1, result.sampleRate) : 0.0);
+  return std::string(check);
+}
+
+Outcome MakeRecording(const Demo& demo) {
+  if (CountCameras() == 0) {
+    return {"skipped: no camera (TARSEL_FAKE_DEVICES=1 adds a virtual camera and microphone)",
+            false};
+  }
+  RecordOptions options;
+  options.output = demo.Path("recording.mp4");
+  options.seconds = 2;
+  options.withSound = CountMicrophones() > 0;
+  options.quiet = demo.quiet;
+  Record(options);
+  return ReadBack(options.output);
 }
 
 // The steps in order. Each later one reads what earlier ones wrote.
 const Step kSteps[] = {
-    {"sample.mp4", "a 4 s synthetic clip, written by the timed writer (H.264)", MakeSample},
+    {"sample.mp4", "a 4 s synthetic clip with sound, written by the encoder (H.264, AAC)",
+     MakeSample},
     {"info", "what the video and audio readers report about sample.mp4", ShowInfo},
     {"sample-sheet.png", "a contact sheet of the clip", MakeSheetStep},
-    {"sample-ffv1.mkv", "an FFV1 archive copy, written by the low-level writer", MakeFfv1Copy},
-    {"sample.h264", "an H.264 stream, written by the timed writer", MakeStream},
+    {"sample-ffv1.mkv", "an FFV1 archive copy of the pictures, written by the low-level writer",
+     MakeFfv1Copy},
+    {"sample.h264", "the pictures as an H.264 stream, written by the timed writer", MakeStream},
     {"sample-muxed.mp4", "the stream stored in MP4 by the MP4 writer", MuxStream},
     {"sample.wav", "the clip's sound, decoded by the audio reader", ExtractSound},
+    {"recording.mp4", "2 s from the first camera and microphone, through the encoder",
+     MakeRecording},
 };
 
 constexpr char kNext[] = R"(
@@ -219,7 +324,7 @@ Try next (TARSEL_FAKE_DEVICES=1 adds a virtual camera and microphone):
   tarsel frames VIDEO -o pictures --every 25
   tarsel transcode VIDEO -o copy.mkv --ffv1
   tarsel audio VIDEO -o sound.wav
-  tarsel devices
+  tarsel devices                          then: tarsel record -o me.mp4 --seconds 10
 )";
 
 void RunDemo(const std::string& folder, bool quiet) {

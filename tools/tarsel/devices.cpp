@@ -1,11 +1,11 @@
 // tarsel devices [--json]: the cameras and microphones the capture families
 // find, with every format each one offers.
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "capture.h"
 #include "command.h"
 #include "common.h"
 #include "print_json.h"
@@ -21,60 +21,6 @@ struct Device {
   Json formats = Json::array();
   std::string error;
 };
-
-// Device names come one byte per UTF-16 code unit (its low byte), so they read
-// as Latin-1.
-std::string Latin1ToUtf8(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// Media Foundation subtypes are a FourCC (or a Direct3D format number) in the
-// first field of a fixed GUID; audio ones a WAVE format tag.
-std::string VideoSubtype(const TarselGuid& guid) {
-  switch (guid.Data1) {
-    case 20:
-      return "RGB24";
-    case 21:
-      return "ARGB32";
-    case 22:
-      return "RGB32";
-    case 23:
-      return "RGB565";
-    case 24:
-      return "RGB555";
-  }
-  std::string fourcc;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const char c = static_cast<char>(guid.Data1 >> shift & 0xFF);
-    if (!std::isprint(static_cast<unsigned char>(c))) return "0x" + std::to_string(guid.Data1);
-    fourcc += c;
-  }
-  while (!fourcc.empty() && fourcc.back() == ' ') fourcc.pop_back();
-  return fourcc;
-}
-
-std::string AudioSubtype(const TarselGuid& guid) {
-  switch (guid.Data1) {
-    case 1:
-      return "PCM";
-    case 3:
-      return "Float";
-    case 0x1610:
-      return "AAC";
-    case 0x55:
-      return "MP3";
-  }
-  return "tag " + std::to_string(guid.Data1);
-}
 
 std::vector<Device> Cameras(std::string* error) {
   std::vector<Device> devices;

@@ -14,7 +14,7 @@ namespace {
 // Every subcommand, in the order `tarsel --help` lists them. A new one is a
 // file of its own and a line here.
 constexpr AddSubcommand kSubcommands[] = {
-    AddInfo, AddFrames, AddSheet, AddTranscode, AddAudio, AddMux, AddDevices, AddDemo,
+    AddInfo, AddFrames, AddSheet, AddTranscode, AddAudio, AddMux, AddDevices, AddRecord, AddDemo,
 };
 
 constexpr char kFooter[] = R"(Exit codes:

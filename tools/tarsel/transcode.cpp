@@ -88,7 +88,7 @@ class TimedWriter : public Writer {
 };
 
 void NoteLostSound(const TranscodeOptions& options) {
-  if (IsNetworkAddress(options.input)) return;
+  if (!options.noteLostSound || IsNetworkAddress(options.input)) return;
   std::string ignored;
   if (AudioInput::TryOpen(options.input, options.in, &ignored)) {
     std::fprintf(
