@@ -8,7 +8,8 @@
 
 namespace tool {
 
-// A character cell is 6 x 8 font pixels (one column and one row of spacing);
+// A character cell is 6 x 8 font pixels (one column of spacing; the last row
+// holds descenders);
 // each font pixel is drawn as scale x scale picture pixels.
 inline constexpr int kCellWidth = 6;
 inline constexpr int kCellHeight = 8;
