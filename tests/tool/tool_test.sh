@@ -282,6 +282,20 @@ case_errors() {
 3 | no answer within 1 s | info "tcp://127.0.0.1:$port?listen=1" --timeout 1
 3 | no answer within 1 s | audio "tcp://127.0.0.1:$((port + 1))?listen=1" --timeout 1 -o "$WORK/n.wav"
 EOF_TABLE
+  # Ctrl-C while a network input keeps a reader waiting: each reader stops at once.
+  local silent=$((port + 2)) pid code
+  for args in "info tcp://127.0.0.1:$silent?listen=1 --timeout 0" \
+    "audio tcp://127.0.0.1:$((silent + 1))?listen=1 -o $WORK/i.wav"; do
+    # shellcheck disable=SC2086
+    "$TARSEL" $args 2>"$WORK/stderr" &
+    pid=$!
+    sleep 1
+    kill -INT "$pid"
+    wait "$pid"
+    code=$?
+    [[ $code == 130 && $(<"$WORK/stderr") == "tarsel: interrupted" ]] ||
+      fail "tarsel $args, then Ctrl-C: exit $code, $(<"$WORK/stderr")"
+  done
 }
 
 "case_$group"

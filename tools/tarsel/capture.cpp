@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace tool {
 
@@ -35,7 +36,11 @@ std::string VideoSubtype(const TarselGuid& guid) {
   std::string fourcc;
   for (int shift = 0; shift < 32; shift += 8) {
     const char c = static_cast<char>(guid.Data1 >> shift & 0xFF);
-    if (!std::isprint(static_cast<unsigned char>(c))) return "0x" + std::to_string(guid.Data1);
+    if (!std::isprint(static_cast<unsigned char>(c))) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(guid.Data1));
+      return hex;
+    }
     fourcc += c;
   }
   while (!fourcc.empty() && fourcc.back() == ' ') fourcc.pop_back();

@@ -52,6 +52,16 @@ std::u16string Utf16(const std::string& text) {
   return out;
 }
 
+namespace {
+std::string program = "tarsel";
+}  // namespace
+
+void SetProgram(const char* argv0) {
+  if (argv0 && std::strpbrk(argv0, "/\\")) program = argv0;
+}
+
+const std::string& Program() { return program; }
+
 std::string About(const std::string& path, const std::string& text) { return path + ": " + text; }
 
 void CheckNotTheInput(const std::string& input, const std::string& output) {

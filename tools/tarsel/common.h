@@ -42,6 +42,11 @@ struct ErrorText {
 // are not UTF-8 are taken as Latin-1.
 std::u16string Utf16(const std::string& text);
 
+// How the user started the tool, for commands it suggests: the path given when
+// it was started by path, "tarsel" when found on the PATH.
+void SetProgram(const char* argv0);
+const std::string& Program();
+
 // "PATH: TEXT", the form of every message about a file.
 std::string About(const std::string& path, const std::string& text);
 

@@ -317,15 +317,36 @@ const Step kSteps[] = {
      MakeRecording},
 };
 
-constexpr char kNext[] = R"(
-Try next (TARSEL_FAKE_DEVICES=1 adds a virtual camera and microphone):
-  tarsel info VIDEO                       what the readers see, --json for scripts
-  tarsel sheet VIDEO -o sheet.png         what is in the file, at a glance
-  tarsel frames VIDEO -o pictures --every 25
-  tarsel transcode VIDEO -o copy.mkv --ffv1
-  tarsel audio VIDEO -o sound.wav
-  tarsel devices                          then: tarsel record -o me.mp4 --seconds 10
-)";
+// A word as a POSIX shell reads it back: quoted when it holds anything but
+// letters, digits and a few harmless signs.
+std::string ShellWord(const std::string& word) {
+  const bool plain = !word.empty() && word.find_first_not_of(
+                                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789_-./:=+,@%") == std::string::npos;
+  if (plain) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Commands to try next, on the demo's own clip, as they can be pasted.
+void PrintNext(const Demo& demo) {
+  const std::string tarsel = ShellWord(Program()) + " ";
+  const std::string clip = ShellWord(demo.Path("sample.mp4"));
+  std::printf("\nTry next:\n");
+  const std::pair<std::string, const char*> lines[] = {
+      {"info " + clip + " --json", "what the readers see, for scripts"},
+      {"frames " + clip + " -o " + ShellWord(demo.Path("pictures")) + " --every 25",
+       "every 25th picture as a PNG file"},
+      {"sheet YOUR_VIDEO -o sheet.png", "what is in a file, at a glance"},
+      {"devices", "cameras and microphones (TARSEL_FAKE_DEVICES=1 adds virtual ones)"},
+      {"record -o me.mp4 --seconds 10", "from the first camera and microphone"},
+      {"COMMAND --help", "every command's options"},
+  };
+  for (const auto& [command, what] : lines) {
+    std::printf("  %s\n      %s\n", (tarsel + command).c_str(), what);
+  }
+}
 
 void RunDemo(const std::string& folder, bool quiet) {
   Demo demo{folder, quiet};
@@ -343,7 +364,8 @@ void RunDemo(const std::string& folder, bool quiet) {
     if (outcome.wrote) std::printf("%-18s %s\n", "  written to", demo.Path(step.output).c_str());
     std::printf("\n");
   }
-  std::printf("All done: the files are in %s%s", folder.c_str(), kNext);
+  std::printf("All done: the files are in %s\n", folder.c_str());
+  PrintNext(demo);
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ void PrintMediaInfo(const MediaInfo& info) {
   if (const auto& v = info.video) {
     Line("video", VideoCodecName(v->codecId) + ", " + std::to_string(v->width) + " x " +
                       std::to_string(v->height) + ", " + Number(v->frameRate) + " fps, " +
-                      std::to_string(v->frameCount) + " frames, " + Number(v->duration) + " s");
+                      Count(v->frameCount, "frame") + ", " + Number(v->duration) + " s");
     Line("bit rate", std::to_string(v->bitRate) + " bit/s");
     Line("gop size", std::to_string(v->gopSize));
     Line("codec id", std::to_string(v->codecId));

@@ -29,6 +29,7 @@ Run `tarsel demo` for a tour, and `tarsel COMMAND --help` for each command.)";
 
 int Main(int argc, char** argv) {
   InstallInterruptHandler();
+  if (argc > 0) SetProgram(argv[0]);
 
   CLI::App app("tarsel: read, write and inspect video and audio with the Tarsel library", "tarsel");
   app.set_version_flag("--version", "tarsel " TARSEL_TOOL_VERSION);

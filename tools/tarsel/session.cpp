@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "common.h"
 
@@ -15,6 +16,11 @@ std::atomic<bool> interrupted{false};
 // Steady-clock nanoseconds; 0 when no deadline is armed.
 std::atomic<long long> deadline{0};
 std::atomic<bool> timedOut{false};
+
+// How often a watchdog looks for Ctrl-C, and how long it then lets the command
+// stop by itself.
+constexpr auto kPollPeriod = std::chrono::milliseconds(100);
+constexpr auto kInterruptGrace = std::chrono::seconds(1);
 
 long long Now() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -85,7 +91,6 @@ bool Deadline::TimedOut() { return timedOut; }
 void Deadline::Forget() { timedOut = false; }
 
 Watchdog::Watchdog(std::string path, double seconds) : path_(std::move(path)), seconds_(seconds) {
-  if (seconds_ <= 0) return;
   Rearm();
   thread_ = std::thread([this] { Watch(); });
 }
@@ -101,21 +106,34 @@ Watchdog::~Watchdog() {
 
 void Watchdog::Rearm() {
   std::lock_guard<std::mutex> lock(mutex_);
-  due_ = std::chrono::steady_clock::now() +
-         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-             std::chrono::duration<double>(seconds_));
+  // No timeout: the watchdog still answers Ctrl-C.
+  due_ = seconds_ <= 0 ? std::chrono::steady_clock::time_point::max()
+                       : std::chrono::steady_clock::now() +
+                             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(seconds_));
 }
 
 void Watchdog::Watch() {
   std::unique_lock<std::mutex> lock(mutex_);
+  std::optional<std::chrono::steady_clock::time_point> interruptedAt;
   while (!done_) {
     const auto due = due_;
-    if (wake_.wait_until(lock, due, [&] { return done_ || due_ != due; })) continue;
-    // The reader is still blocked and has no way to be told: end the process.
-    std::fprintf(stderr, "tarsel: %s\n", NoAnswer(path_, seconds_).c_str());
-    std::fflush(stderr);
-    std::_Exit(kTimedOut);
+    const auto now = std::chrono::steady_clock::now();
+    if (Interrupted() && !interruptedAt) interruptedAt = now;
+    // After Ctrl-C the command has a moment to stop on its own, between blocks.
+    if (interruptedAt && now - *interruptedAt >= kInterruptGrace) {
+      Exit("interrupted", kInterrupted);
+    }
+    if (now >= due) Exit(NoAnswer(path_, seconds_), kTimedOut);
+    wake_.wait_until(lock, std::min(due, now + kPollPeriod), [&] { return done_ || due_ != due; });
   }
+}
+
+void Watchdog::Exit(const std::string& text, int code) {
+  // The reader is still blocked and has no way to be told: end the process.
+  std::fprintf(stderr, "tarsel: %s\n", text.c_str());
+  std::fflush(stderr);
+  std::_Exit(code);
 }
 
 std::string NoAnswer(const std::string& path, double seconds) {

@@ -43,8 +43,9 @@ class Deadline {
 };
 
 // For readers without an interrupt callback (the audio reader): when a blocking
-// call outlasts the timeout, the process ends with the timeout's exit code. Each
-// Rearm starts the period again.
+// call outlasts the timeout, or still blocks a moment after Ctrl-C, the process
+// ends with the timeout's or the interruption's exit code. Each Rearm starts the
+// period again.
 class Watchdog {
  public:
   Watchdog(std::string path, double seconds);
@@ -55,6 +56,7 @@ class Watchdog {
 
  private:
   void Watch();
+  [[noreturn]] static void Exit(const std::string& text, int code);
   std::string path_;
   double seconds_;
   std::mutex mutex_;

@@ -69,8 +69,8 @@ void DrawHeader(Picture& sheet, const Layout& l, const std::string& input, const
   DrawText(sheet, kMargin, kMargin, name.empty() ? input : name, l.headerScale, kText);
   const std::string summary = std::to_string(info.width) + " x " + std::to_string(info.height) +
                               "   " + Number(info.frameRate) + " fps   " +
-                              std::to_string(info.frameCount) + " frames   " +
-                              ClockTime(info.duration) + "   " + VideoCodecName(info.codecId);
+                              Count(info.frameCount, "frame") + "   " + ClockTime(info.duration) +
+                              "   " + VideoCodecName(info.codecId);
   DrawText(sheet, kMargin, kMargin + kCellHeight * l.headerScale + 6, summary, l.headerScale,
            kDimText);
 }
