@@ -17,7 +17,10 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   SUDO=""
-  [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  if [[ $(id -u) -ne 0 ]]; then
+    command -v sudo >/dev/null || { echo "run this as root, or install sudo" >&2; exit 1; }
+    SUDO=sudo
+  fi
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

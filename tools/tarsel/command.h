@@ -121,7 +121,8 @@ MuxResult Mux(const MuxOptions& options);
 // record
 struct RecordOptions {
   std::string output;
-  int camera = 0, format = 0, microphone = 0;
+  int camera = 0, microphone = 0;
+  int format = -1;  // -1: the camera's first format that can be recorded
   bool withSound = true;
   double seconds = 5;
   bool quiet = false;

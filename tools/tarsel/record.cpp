@@ -69,24 +69,36 @@ VideoFormat OpenCamera(Camera& camera, const RecordOptions& options) {
     throw Failure("cameras: " + error.str());
   if (options.camera >= static_cast<int>(count))
     throw Failure(Which("camera", options.camera, count));
+  const std::string which = "camera " + std::to_string(options.camera);
   if (MFCamGrabber_OpenCamera(camera.handle, options.camera, true, &formats, error) != 0) {
-    throw Failure("camera " + std::to_string(options.camera) + ": " + error.str());
+    throw Failure(which + ": " + error.str());
   }
   if (options.format >= static_cast<int>(formats)) {
-    throw Failure("camera " + std::to_string(options.camera) + " has no format " +
-                  std::to_string(options.format) + " (" + std::to_string(formats) +
-                  " formats; see tarsel devices)");
+    throw Failure(which + " has no format " + std::to_string(options.format) + " (" +
+                  std::to_string(formats) + " formats; see tarsel devices)");
   }
-  CamConfig config{};
-  MFCamGrabber_GetConfig(camera.handle, options.format, &config, error);
-  VideoFormat format{config.width, config.height, config.framesPerSecond, nullptr};
-  const std::string subtype = VideoSubtype(config.subtype);
-  for (const PixelFormat& pixels : kPixelFormats) {
-    if (subtype == pixels.name) format.pixels = &pixels;
+  // Without a format asked for, the first one that can be recorded.
+  const int first = options.format < 0 ? 0 : options.format;
+  const int last = options.format < 0 ? static_cast<int>(formats) - 1 : options.format;
+  VideoFormat format;
+  std::string subtype;
+  for (int f = first; f <= last && !format.pixels; ++f) {
+    CamConfig config{};
+    MFCamGrabber_GetConfig(camera.handle, f, &config, error);
+    format = {config.width, config.height, config.framesPerSecond, nullptr};
+    subtype = VideoSubtype(config.subtype);
+    for (const PixelFormat& pixels : kPixelFormats) {
+      if (subtype == pixels.name && format.width >= 2 && format.height >= 2) {
+        format.pixels = &pixels;
+      }
+    }
   }
-  if (!format.pixels || format.width < 2 || format.height < 2) {
+  if (!format.pixels && options.format >= 0) {
     throw Failure("camera format " + std::to_string(options.format) + " is " + subtype +
                   "; recording takes NV12, YUY2 or I420 formats");
+  }
+  if (!format.pixels) {
+    throw Failure(which + " has no NV12, YUY2 or I420 format, which recording takes");
   }
   if (!(format.fps >= 1 && format.fps <= 1000)) format.fps = 30;
   return format;
@@ -374,8 +386,10 @@ Subcommand AddRecord(CLI::App& tarsel) {
       ->capture_default_str()
       ->check(CLI::Range(0, 1000));
   command
-      ->add_option("--format", options->format, "The camera's format number (see tarsel devices)")
-      ->capture_default_str()
+      ->add_option("--format", options->format,
+                   "The camera's format number (see tarsel devices; default: its first NV12, "
+                   "YUY2 or I420 format)")
+      ->type_name("F")
       ->check(CLI::Range(0, 100000));
   auto* mic =
       command->add_option("--mic", options->microphone, "Microphone number (see tarsel devices)")
