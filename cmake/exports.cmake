@@ -1,15 +1,19 @@
 # Reads the one export list and derives the Linux version script and the
 # Windows module definition from it. Names in the pending file are not built
-# yet: the module definition leaves them out (the version script may name
+# yet: the module definitions leave them out (the version script may name
 # symbols that do not exist).
 #   TARSEL_VERSION_SCRIPT path of the generated version script
-#   TARSEL_MODULE_DEF     path of the generated module definition
+#   TARSEL_MODULE_DEF     path of the module definition that links tarsel.dll
+#                         (a second name of a shared pair is written NAME=TARGET)
+#   TARSEL_IMPORT_DEF     path of the module definition for callers: every
+#                         exported name of tarsel.dll, as import libraries need
 function(tarsel_read_export_list list_file pending_file)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file} ${pending_file})
   file(STRINGS ${list_file} lines)
   file(STRINGS ${pending_file} pending REGEX "^[A-Za-z0-9_]+$")
   set(version "{\n  global:\n")
   set(def "LIBRARY tarsel\nEXPORTS\n")
+  set(import_def "LIBRARY tarsel.dll\nEXPORTS\n")
   foreach(line IN LISTS lines)
     string(STRIP "${line}" line)
     if(line STREQUAL "" OR line MATCHES "^#")
@@ -27,15 +31,20 @@ function(tarsel_read_export_list list_file pending_file)
     string(APPEND version "    ${name};\n")
     if(NOT name IN_LIST pending)
       string(APPEND def "${def_line}")
+      string(APPEND import_def "  ${name}\n")
     endif()
   endforeach()
   string(APPEND version "  local:\n    *;\n};\n")
-  set(version_file ${CMAKE_BINARY_DIR}/tarsel.version)
-  set(def_file ${CMAKE_BINARY_DIR}/tarsel.def)
+  set(version_file ${PROJECT_BINARY_DIR}/tarsel.version)
+  set(def_file ${PROJECT_BINARY_DIR}/tarsel_link.def)
+  set(import_def_file ${PROJECT_BINARY_DIR}/tarsel.def)
   file(WRITE ${version_file}.tmp "${version}")
   file(WRITE ${def_file}.tmp "${def}")
+  file(WRITE ${import_def_file}.tmp "${import_def}")
   configure_file(${version_file}.tmp ${version_file} COPYONLY)
   configure_file(${def_file}.tmp ${def_file} COPYONLY)
+  configure_file(${import_def_file}.tmp ${import_def_file} COPYONLY)
   set(TARSEL_VERSION_SCRIPT ${version_file} PARENT_SCOPE)
   set(TARSEL_MODULE_DEF ${def_file} PARENT_SCOPE)
+  set(TARSEL_IMPORT_DEF ${import_def_file} PARENT_SCOPE)
 endfunction()

@@ -38,12 +38,14 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # The C++ runtime, libgcc and winpthread are linked in, so tarsel.dll and the
-# test programs import only system DLLs and FFmpeg's.
-set(tarsel_static_runtime
-    "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
+# test programs import only system DLLs and FFmpeg's. tarsel.dll takes
+# winpthread without its version resource, which would stand for its own
+# (cmake/windows.cmake).
+set(tarsel_static_runtime "-static-libgcc -static-libstdc++")
+set(tarsel_static_threads "-Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${tarsel_static_runtime}")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "${tarsel_static_runtime}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${tarsel_static_runtime}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${tarsel_static_runtime} ${tarsel_static_threads}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${tarsel_static_runtime} ${tarsel_static_threads}")
 
 # Test programs run under Wine, in a Wine prefix of the build folder, finding
 # tarsel.dll and FFmpeg's DLLs through WINEPATH. The runner explains a DLL that

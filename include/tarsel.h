@@ -46,6 +46,11 @@
 extern "C" {
 #endif
 
+/* The version of the library this header belongs to (filled in by the build). */
+#define TARSEL_VERSION_MAJOR @PROJECT_VERSION_MAJOR@
+#define TARSEL_VERSION_MINOR @PROJECT_VERSION_MINOR@
+#define TARSEL_VERSION_PATCH @PROJECT_VERSION_PATCH@
+
 #define TARSEL_ERROR_TEXT_SIZE 200
 
 /* UTF-16 text at the boundary: wchar_t on Windows, char16_t elsewhere. */

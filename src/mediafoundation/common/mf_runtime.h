@@ -16,14 +16,19 @@ inline std::uint64_t ThreadToken() {
   return token;
 }
 
+// Media Foundation's DLLs are bound on first use, so the library loads on
+// Windows editions without them. Raises the platform's text for the load
+// failure (HRESULT_FROM_WIN32 of the loader's error) when one is missing;
+// elsewhere, and once they have loaded, it does nothing.
+void RequireMediaFoundation();
+
 class MfRuntime {
  public:
   // Apartment-threaded COM without OLE1 DDE (flags 6), then the full platform.
   // A thread already in another apartment (RPC_E_CHANGED_MODE) still works, so
   // neither result stops the object; COM's result only decides the undoing.
-  MfRuntime()
-      : comResult_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)),
-        comThread_(ThreadToken()) {
+  // Without Media Foundation's DLLs nothing is started and the object is not made.
+  MfRuntime() : comResult_(StartCom()), comThread_(ThreadToken()) {
     MFStartup(MF_VERSION, MFSTARTUP_FULL);
   }
   MfRuntime(const MfRuntime&) = delete;
@@ -42,6 +47,11 @@ class MfRuntime {
   }
 
  private:
+  static HRESULT StartCom() {
+    RequireMediaFoundation();
+    return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  }
+
   const HRESULT comResult_;
   const std::uint64_t comThread_;
   bool active_ = true;
