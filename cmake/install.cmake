@@ -18,8 +18,8 @@ install(TARGETS tarsel EXPORT TarselTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${TARSEL_INCLUDE_DIR}/tarsel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
-  install(FILES ${TARSEL_MSVC_IMPORT_LIBRARY} ${TARSEL_IMPORT_DEF}
-          DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  get_property(msvc_import_library GLOBAL PROPERTY TARSEL_MSVC_IMPORT_LIBRARY)
+  install(FILES ${msvc_import_library} ${TARSEL_IMPORT_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 
 # The tool finds the library beside it, wherever the prefix is.

@@ -77,5 +77,5 @@ function(tarsel_add_msvc_import_library target)
             --output-lib ${implib}
     DEPENDS ${TARSEL_IMPORT_DEF} VERBATIM)
   add_custom_target(${target}_msvc_import_library ALL DEPENDS ${implib})
-  set(TARSEL_MSVC_IMPORT_LIBRARY ${implib} PARENT_SCOPE)
+  set_property(GLOBAL PROPERTY TARSEL_MSVC_IMPORT_LIBRARY ${implib})
 endfunction()

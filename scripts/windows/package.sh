@@ -10,7 +10,9 @@
 # debug symbols (gdb finds them through the DLL's debug link).
 # Prints the zip's path as the last line of its output.
 # Usage: scripts/windows/package.sh [BUILD_DIR [OUTPUT_DIR]]
-#   BUILD_DIR defaults to build-windows-package, OUTPUT_DIR to BUILD_DIR.
+#   BUILD_DIR defaults to build-windows-package, OUTPUT_DIR to BUILD_DIR. A
+#   build folder of every family configured already (scripts/windows/test.sh
+#   makes one) is used as it is.
 # Environment: JOBS (parallel jobs, default: cores), TARSEL_FFMPEG_CACHE (see
 # build-ffmpeg.sh).
 set -euo pipefail
@@ -29,10 +31,19 @@ log "building tarsel.dll in $build"
 mkdir -p "$build" "$output"
 build=$(cd "$build" && pwd)
 output=$(cd "$output" && pwd)
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-  -DTARSEL_FFMPEG_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARSEL_ONLY= \
-  -DTARSEL_TESTS=OFF -DTARSEL_TOOLS=OFF -DTARSEL_BENCH=OFF -DTARSEL_INSTALL=ON >/dev/null
-cmake --build "$build" -j"$jobs" >&2
+cache=$build/CMakeCache.txt
+if [[ -f $cache ]] && grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-w64.cmake$' "$cache"; then
+  grep -q '^TARSEL_ONLY:STRING=$' "$cache" || { log "$build builds some families only"; exit 1; }
+  grep -q "^TARSEL_FFMPEG_PREFIX:PATH=$prefix\$" "$cache" ||
+    { log "$build uses another FFmpeg than $prefix"; exit 1; }
+else
+  cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DTARSEL_FFMPEG_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARSEL_ONLY= \
+    -DTARSEL_TESTS=OFF -DTARSEL_TOOLS=OFF -DTARSEL_BENCH=OFF >/dev/null
+fi
+grep -q '^CMAKE_BUILD_TYPE:STRING=\(RelWithDebInfo\|Release\)$' "$cache" ||
+  { log "$build is not an optimised build"; exit 1; }
+cmake --build "$build" -j"$jobs" --target tarsel tarsel_msvc_import_library >&2
 
 stage=$build/stage
 rm -rf "$stage"
