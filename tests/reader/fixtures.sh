@@ -9,8 +9,8 @@ MD5='-pix_fmt bgr24 -fps_mode passthrough -f framemd5'
 fixture reader_250.mp4 '$FF -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 250 -c:v libx264 -pix_fmt yuv420p -preset ultrafast "$OUT"'
 fixture reader_raw.h264 '$FF '"$SRC"' -frames:v 40 -c:v libx264 -pix_fmt yuv420p -bf 0 -f h264 "$OUT"'
 fixture reader_raw.md5 '$FF -i "$FIXTURES/reader_raw.h264" '"$MD5"' "$OUT"'
-# The container claims 500 fps; the pictures are 40 ms apart.
-fixture reader_claims500.mkv '$FF '"$SRC"' -frames:v 50 -c:v libx264 -fps_mode passthrough -r 500 "$OUT"'
+# The container claims 500 fps, the source's rate; the pictures are 40 ms apart.
+fixture reader_claims500.mkv '$FF -f lavfi -i testsrc2=size=128x96:rate=500 -vf "setpts=N*0.04/TB" -frames:v 50 -c:v libx264 -fps_mode passthrough "$OUT"'
 fixture reader_sar43.mp4 '$FF -f lavfi -i testsrc2=size=720x576:rate=25 -frames:v 2 -vf setsar=4/3 -c:v libx264 -preset ultrafast "$OUT"'
 fixture reader_sar1611.mp4 '$FF -f lavfi -i testsrc2=size=720x576:rate=25 -frames:v 2 -vf setsar=16/11 -c:v libx264 -preset ultrafast "$OUT"'
 fixture reader_audio.m4a '$FF -f lavfi -i sine=frequency=440:duration=1 -c:a aac "$OUT"'

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/boundary.h"
+#include "ffmpeg/common/codec_support.h"
 
 namespace tarsel {
 namespace {
@@ -205,7 +206,7 @@ bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stri
     while (!overshot && decoding_.Next(skipBefore) == DecodeLoop::Pull::kPicture) {
       const FrameNumbering::Stamp stamp = StampPicture();
       const bool beyond = Beyond(goal, stamp);
-      if (keyCheck && (beyond || !decoding_.picture().key_frame)) {
+      if (keyCheck && (beyond || !IsKeyFrame(&decoding_.picture()))) {
         overshot = beyond;
         continue;
       }

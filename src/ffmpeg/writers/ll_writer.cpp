@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "common/boundary.h"
+#include "ffmpeg/common/codec_support.h"
 #include "ffmpeg/common/output_file.h"
 
 namespace tarsel {
@@ -153,9 +154,8 @@ bool LLWriter::OpenEncoder(const AVCodec* codec, int width, int height, AVRation
   encoder->width = width;
   encoder->height = height;
   encoder->time_base = timeBase;
-  if (codec->supported_framerates) {
-    encoder->time_base =
-        SnapToSupportedRate(codec->supported_framerates, AVRational{timeBase.den, timeBase.num});
+  if (const AVRational* rates = SupportedFrameRates(codec)) {
+    encoder->time_base = SnapToSupportedRate(rates, AVRational{timeBase.den, timeBase.num});
   }
   encoder->gop_size = 12;
   encoder->pix_fmt = encoderPixelFormat_;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/boundary.h"
+#include "ffmpeg/common/codec_support.h"
 #include "ffmpeg/common/default_codecs.h"
 #include "ffmpeg/common/network.h"
 #include "ffmpeg/common/output_file.h"
@@ -44,9 +45,9 @@ constexpr int kPreferredSampleRate = 44100;
 
 // An encoder without a list is taken to accept the format; its open then decides.
 bool SupportsSampleFormat(const AVCodec* encoder, AVSampleFormat format) {
-  if (!encoder->sample_fmts) return true;
-  for (const AVSampleFormat* listed = encoder->sample_fmts; *listed != AV_SAMPLE_FMT_NONE;
-       ++listed) {
+  const AVSampleFormat* formats = SupportedSampleFormats(encoder);
+  if (!formats) return true;
+  for (const AVSampleFormat* listed = formats; *listed != AV_SAMPLE_FMT_NONE; ++listed) {
     if (*listed == format) return true;
   }
   return false;
@@ -56,18 +57,18 @@ bool SupportsSampleFormat(const AVCodec* encoder, AVSampleFormat format) {
 
 AudioChoice ChooseAudioSettings(const AVCodec* encoder) {
   AudioChoice choice;
-  if (encoder->supported_samplerates) {
-    choice.sampleRate = encoder->supported_samplerates[0];
-    for (const int* rate = encoder->supported_samplerates; *rate != 0; ++rate) {
+  if (const int* rates = SupportedSampleRates(encoder)) {
+    choice.sampleRate = rates[0];
+    for (const int* rate = rates; *rate != 0; ++rate) {
       if (std::abs(*rate - kPreferredSampleRate) <
           std::abs(choice.sampleRate - kPreferredSampleRate)) {
         choice.sampleRate = *rate;
       }
     }
   }
-  if (encoder->ch_layouts) {
-    for (const AVChannelLayout* layout = encoder->ch_layouts; layout->nb_channels != 0; ++layout) {
-      if (layout == encoder->ch_layouts || layout->nb_channels > choice.layout.nb_channels) {
+  if (const AVChannelLayout* layouts = SupportedChannelLayouts(encoder)) {
+    for (const AVChannelLayout* layout = layouts; layout->nb_channels != 0; ++layout) {
+      if (layout == layouts || layout->nb_channels > choice.layout.nb_channels) {
         choice.layout = *layout;
       }
     }
