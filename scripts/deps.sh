@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config ffmpeg libavformat-dev libavcodec-dev
           libavutil-dev libswscale-dev libswresample-dev libasound2-dev libgtest-dev binutils
-          python3-numpy python3-pytest
+          python3-numpy python3-pytest dpkg-dev file
           # the loopback servers of the reader's network tests (RTSP, HTTP)
           python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-good
           gstreamer1.0-plugins-bad

@@ -4,8 +4,12 @@
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build (leaks included);
 #   3. a ThreadSanitizer build of the capture family, whose objects are called
 #      from worker threads;
-#   4. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine.
-# Set TARSEL_SKIP_WINDOWS=1 to leave out step 4.
+#   4. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine;
+#      then the Windows zip, its DLL used from the examples under Wine;
+#   5. the install: the examples built against an installed copy (find_package,
+#      pkg-config), inside another project, and the Debian package;
+#   6. the normal build against FFmpeg 7.1, built from Debian 13's source.
+# Set TARSEL_SKIP_WINDOWS=1 or TARSEL_SKIP_FFMPEG7=1 to leave out step 4 or 6.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -37,5 +41,16 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"
 if [[ "${TARSEL_SKIP_WINDOWS:-0}" != 1 ]]; then
   step "Windows x64 build under Wine"
   bash scripts/windows/test.sh "$root/build-windows"
+  step "Windows zip under Wine"
+  zip=$(bash scripts/windows/package.sh "$root/build-windows" | tail -1)
+  WINEPREFIX="$root/build-windows/wine" bash scripts/windows/test-package.sh "$zip"
+fi
+
+step "install, examples and Debian package"
+bash scripts/install/test.sh build
+
+if [[ "${TARSEL_SKIP_FFMPEG7:-0}" != 1 ]]; then
+  step "FFmpeg 7.1 build"
+  bash scripts/ffmpeg7/test.sh "$root/build-ffmpeg7"
 fi
 step "all tests passed"
