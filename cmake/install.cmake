@@ -18,6 +18,8 @@ install(TARGETS tarsel EXPORT TarselTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${TARSEL_INCLUDE_DIR}/tarsel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(WIN32)
+  # With MinGW, tarsel.lib is made beside libtarsel.dll.a (MSVC's linker makes
+  # it as the DLL's own import library, installed above).
   get_property(msvc_import_library GLOBAL PROPERTY TARSEL_MSVC_IMPORT_LIBRARY)
   install(FILES ${msvc_import_library} ${TARSEL_IMPORT_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()

@@ -2,6 +2,29 @@
 # library for MSVC linkers beside MinGW's libtarsel.dll.a, winpthread linked
 # in, and Media Foundation's DLLs bound on first use rather than at load.
 
+if(MSVC)
+  # Visual Studio's linker does all three itself: /DELAYLOAD, and tarsel.lib
+  # as the DLL's own import library. (Our machines build with MinGW only.)
+  function(tarsel_delay_load_libraries target)
+    add_library(${target} INTERFACE)
+    foreach(name IN LISTS ARGN)
+      target_link_libraries(${target} INTERFACE ${name})
+      target_link_options(${target} INTERFACE /DELAYLOAD:${name}.dll)
+    endforeach()
+    target_link_libraries(${target} INTERFACE delayimp)
+  endfunction()
+  function(tarsel_link_static_threads target)
+  endfunction()
+  function(tarsel_add_msvc_import_library target)
+  endfunction()
+  function(tarsel_add_version_resource target)
+    set(rc ${PROJECT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+  endfunction()
+  return()
+endif()
+
 if(NOT CMAKE_DLLTOOL)
   find_program(CMAKE_DLLTOOL NAMES ${TARSEL_MINGW_TRIPLE}-dlltool dlltool REQUIRED)
 endif()
