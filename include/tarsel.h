@@ -53,9 +53,10 @@
  *  - Paths are UTF-8 (also on Windows), except MFEncoder_Init's UTF-16 url.
  *
  * Time
- *  - The FFmpeg families (VIDEO_, AUDIO_, the writers, MP4) speak in seconds as
- *    doubles, counted from the first picture or sample of the stream, or in the
- *    stream's own time-base ticks where an export says "ticks".
+ *  - The FFmpeg families speak in seconds as doubles: the readers from the
+ *    stream's first picture or sample, the writers from the file's start (as
+ *    each says); or in the stream's own time-base ticks where an export says
+ *    "ticks".
  *  - The capture and encoder families count in 100-ns units (10,000,000 a
  *    second) as int64.
  *
