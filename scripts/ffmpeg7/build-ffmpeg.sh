@@ -6,10 +6,10 @@
 # build is reused.
 #
 # Only what the library and the tests' fixture commands use is built: the
-# codecs, containers, parsers and filters below, libx264 and LAME from Debian 12
-# for the fixtures, and the file and network protocols. A fixture command that
-# needs more fails with FFmpeg's own message ("Unknown encoder", "No such
-# filter"): add the component to the lists here.
+# codecs, containers, parsers and filters below, libx264, libvpx and LAME from
+# Debian 12 for the fixtures, and the file and network protocols. A fixture
+# command that needs more fails with FFmpeg's own message ("Unknown encoder",
+# "Unrecognized option", "No such filter"): add the component to the lists here.
 #
 # The source comes from Debian's archive through a private apt configuration
 # (a deb-src entry for trixie), so the machine's own apt sources stay as they are.
@@ -32,7 +32,7 @@ decoders=wrapped_avframe,h264,hevc,mpeg4,mpeg1video,mpeg2video,h263,flv,ffv1,huf
 decoders+=,aac,aac_latm,mp3,mp3float,mp2,mp2float,ac3,flac,vorbis,opus,wavpack
 decoders+=,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s32le,pcm_f32le,pcm_f64le,pcm_u8,pcm_alaw,pcm_mulaw
 encoders=libx264,ffv1,huffyuv,mpeg4,mpeg1video,mpeg2video,h263,flv,mjpeg,rawvideo,wrapped_avframe
-encoders+=,aac,libmp3lame,mp2,ac3,ac3_fixed,flac,wavpack
+encoders+=,libvpx_vp8,aac,libmp3lame,mp2,ac3,ac3_fixed,flac,wavpack
 encoders+=,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s32le,pcm_f32le,pcm_u8
 muxers=mp4,mov,ipod,matroska,webm,avi,nut,mpegts,mpeg1system,adts,wav,flv,h264,mjpeg,rawvideo
 muxers+=,mp3,wv,flac,framemd5,md5,framecrc,null,pcm_s16le,image2
@@ -47,7 +47,7 @@ protocols=file,pipe,concat,tcp,udp,rtp,http,rtmp
 configure_args=(
   --enable-shared --disable-static --disable-doc --disable-debug --enable-rpath
   --disable-autodetect --enable-pthreads --disable-everything
-  --enable-gpl --enable-libx264 --enable-libmp3lame
+  --enable-gpl --enable-libx264 --enable-libvpx --enable-libmp3lame
   --disable-ffplay --disable-postproc --enable-avdevice --enable-indev=lavfi
   --enable-decoder="$decoders" --enable-encoder="$encoders"
   --enable-muxer="$muxers" --enable-demuxer="$demuxers"
@@ -56,7 +56,7 @@ configure_args=(
 )
 
 install_packages() {
-  local packages=(build-essential nasm pkg-config libx264-dev libmp3lame-dev xz-utils dpkg-dev)
+  local packages=(build-essential nasm pkg-config libx264-dev libvpx-dev libmp3lame-dev xz-utils dpkg-dev)
   local missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
