@@ -63,12 +63,14 @@ done
 # milliseconds.
 CUT="select=not(between(n\,50\,74))"
 VFR="select=if(lt(n\,50)\,not(mod(n\,2))\,if(lt(n\,75)\,1\,not(mod(n-75\,4))))"
-JITTER="settb=1/1000,setpts=(N/30+gt(N\,0)*0.02*(random(0)-0.5))/TB"
+# The jitter moves the packets' times after encoding, so the container still
+# states 30 fps whichever ffmpeg tool makes the file.
+JITTER="if(gt(N\,0)\,trunc(10*sin(N*2.1))\,0)"
 for ext in mp4 mkv; do
   fixture reader_cut.$ext '$FF -f lavfi -i testsrc2=size=128x96:rate=25:duration=4 -vf "'"$CUT"'" -fps_mode passthrough -c:v libx264 -bf 0 "$OUT"'
   fixture reader_vfr.$ext '$FF -f lavfi -i testsrc2=size=128x96:rate=50:duration=3.5 -vf "'"$VFR"'" -fps_mode passthrough -c:v libx264 -bf 0 "$OUT"'
 done
-fixture reader_jitter.mkv '$FF '"${SRC/rate=25/rate=30}"' -frames:v 90 -vf "'"$JITTER"'" -fps_mode passthrough -enc_time_base 1/1000 -c:v libx264 -bf 0 "$OUT"'
+fixture reader_jitter.mkv '$FF '"${SRC/rate=25/rate=30}"' -frames:v 90 -enc_time_base 1/1000 -c:v libx264 -bf 0 -bsf:v "setts=pts=PTS+'"$JITTER"':dts=DTS+'"$JITTER"'" "$OUT"'
 fixture reader_negative.webm '$FF '"$SRC"' -frames:v 75 -c:v libvpx -g 25 -deadline realtime -output_ts_offset -0.5 -avoid_negative_ts disabled "$OUT"'
 fixture reader_2997.mkv '$FF '"${SRC/rate=25/rate=30000\/1001}"' -frames:v 90 -c:v libx264 -bf 2 -g 15 "$OUT"'
 for clip in cut.mp4 cut.mkv vfr.mp4 vfr.mkv jitter.mkv negative.webm 2997.mkv; do
