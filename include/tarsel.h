@@ -10,7 +10,8 @@
  *  - FAMILY_Init(&handle, ..., errorText) makes an object and writes its opaque
  *    handle into the caller's variable. On failure the variable keeps what it
  *    held, except after MP4WRITER_Init, MP4Muxer_Init and MFEncoder_Init, which
- *    write the handle before opening: clear theirs after every result.
+ *    write the handle before opening: clear theirs after every result. A NULL
+ *    handle pointer gives 1 and "The handle pointer is null".
  *  - The other exports take the handle by value. FAMILY_Clear(&handle) releases
  *    the object (finishing its file, where it writes one) and stores NULL in
  *    the variable; it returns 0, and a Clear of a NULL handle does nothing, so a
@@ -245,13 +246,15 @@ typedef void(TARSEL_CALL* AudioReadyCallBack)(uint32_t blockNumber, int64_t time
  * one after the other.
  *
  * Network inputs (anything but a local file):
- * - "xxrtsp://host/path" is "rtsp://host/path" over TCP; "rtsp://" stays on UDP.
+ * - In live mode "xxrtsp://host/path" is "rtsp://host/path" over TCP, and
+ *   "rtsp://" stays on UDP; outside live mode FFmpeg chooses the transport.
  * - Waits are bounded. Opening (connecting, reading the stream's description)
  *   may take TARSEL_OPEN_TIMEOUT_MS milliseconds and each read may wait
  *   TARSEL_READ_TIMEOUT_MS for data (30000 each by default, 0 for no limit; read
  *   from the environment by each VIDEO_Init). A timed-out open returns 1 with
  *   "Connection timed out". The interrupt callback is asked first all along (it
- *   receives itself as its argument); returning nonzero ends the wait. It is how
+ *   receives itself as its argument); returning nonzero ends the wait (an open
+ *   so ended returns 1 with "Immediate exit requested"). It is how
  *   another thread ends a blocked call: a reader is used by one thread at a time,
  *   and VIDEO_Clear while another thread is inside a call of the same reader is
  *   not supported.
@@ -265,8 +268,6 @@ typedef void(TARSEL_CALL* AudioReadyCallBack)(uint32_t blockNumber, int64_t time
  *   own time.
  * - In live mode a picture the decoder finds damaged (a truncated JPEG, a
  *   concealed H.264 picture) is skipped and the next good one delivered.
- * - Live mode reads forward: VIDEO_getFrameWithIndex reads on to a later index
- *   and returns 1 for one already passed; time requests return 1.
  * - A file served without byte ranges is read again from its start (a new
  *   connection) to go back; one whose pictures come before the index it ends
  *   with fails to open with "Could not return to the start of the input".
@@ -705,10 +706,16 @@ TARSEL_EXPORT int TARSEL_CALL ConverterNV12_Clear(void** handle);
  * Init: where it is absent (N editions without the Media Feature Pack, Server
  * Core) these Inits return 1 with the system's text for the missing DLL and the
  * rest of the library works. Elsewhere the same exports run on the library's
- * portable stand-in: on Linux it lists the V4L2 cameras and ALSA microphones
- * (libasound is loaded on first use; without it there are no microphones), and
- * TARSEL_FAKE_DEVICES=1 in the environment adds virtual test devices after
- * them ("Tarsel Virtual Camera", "Tarsel Virtual Microphone", ...).
+ * portable stand-in. On Linux it lists the V4L2 cameras (every /dev/video*
+ * node that captures, named by its card) and the ALSA capture devices (named
+ * by ALSA's description; libasound.so.2 is loaded on first use, and without it
+ * there are no microphones); TARSEL_FAKE_DEVICES=1 in the environment adds
+ * virtual test devices after them ("Tarsel Virtual Camera", "Tarsel Virtual
+ * Microphone", ...). A V4L2 camera offers the driver's formats, sizes and
+ * rates, and NV12 as well at the sizes it gives only as MJPEG (decoded by the
+ * library). An ALSA device offers 16-bit PCM and 32-bit float, mono and
+ * stereo, at 44,100 and 48,000 Hz, as far as it takes them, in 10 ms blocks.
+ * A Linux camera that delivers no usable frame for ten seconds fails its read.
  *
  * Threads: one thread at a time per grabber, except that StopGrabbing and Clear
  * may run while a callback runs, on any thread, from inside the callback too.
@@ -779,16 +786,17 @@ TARSEL_EXPORT int TARSEL_CALL MFCamGrabber_StopGrabbing(void* handle);
  * a NULL handle. */
 TARSEL_EXPORT int TARSEL_CALL MFCamGrabber_SetFrameReadyCallBack(void* handle,
                                                                  FrameReadyCallBack callback);
-/* Waits for the next frame of a camera opened synchronously and copies it into
- * frameBuffer. size: in, frameBuffer's capacity in bytes; out, the frame's
- * length. timestamp (may be NULL): 100-ns units since the first frame the
- * grabber handled. A gap in the stream (no frame this time) writes nothing and
- * returns 0. Clears errorText. Returns 0; 1 with "Frame buffer or size pointer
- * is null", "Buffer is to small" (sic; nothing copied), "Error reading video
- * sample" (also for a camera opened asynchronously), "Video source not
- * activated" or "Video reader not activated" (no camera open), or a buffer
- * failure ("ConvertToContiguousBuffer failed", "Get buffer length failed",
- * "Lock buffer failed"); 2 as above. */
+/* Waits for the next frame of a camera opened synchronously (on Linux at most
+ * ten seconds without a usable frame) and copies it into frameBuffer. size:
+ * in, frameBuffer's capacity in bytes; out, the frame's length. timestamp (may
+ * be NULL): 100-ns units since the first frame the grabber handled. A gap in
+ * the stream (no frame this time) writes nothing and returns 0. Clears
+ * errorText. Returns 0; 1 with "Frame buffer or size pointer is null", "Buffer
+ * is to small" (sic; nothing copied), "Error reading video sample" (also for a
+ * camera opened asynchronously), "Video source not activated" or "Video reader
+ * not activated" (no camera open), or a buffer failure
+ * ("ConvertToContiguousBuffer failed", "Get buffer length failed", "Lock buffer
+ * failed"); 2 as above. */
 TARSEL_EXPORT int TARSEL_CALL MFCamGrabber_GrabFrame(void* handle, uint8_t* frameBuffer,
                                                      uint32_t* size, int64_t* timestamp,
                                                      char* errorText);
@@ -802,10 +810,12 @@ TARSEL_EXPORT int TARSEL_CALL MFCamGrabber_Clear(void** handle);
 /* Camera controls (IAMCameraControl: 0 pan, 1 tilt, 2 roll, 3 zoom, 4 exposure,
  * 5 iris, 6 focus) and video properties (IAMVideoProcAmp: 0 brightness,
  * 1 contrast, 2 hue, 3 saturation, 4 sharpness, 5 gamma, 6 colour enable,
- * 7 white balance, 8 backlight compensation, 9 gain) of the open camera. flags:
- * 1 automatic, 2 manual. The first Get or Set of each of the two interfaces
- * only obtains it from the camera and returns 0 without reading or setting:
- * repeat the call. Get reports range, step, default, current flags and value
+ * 7 white balance, 8 backlight compensation, 9 gain, 13 power-line frequency)
+ * of the open camera. Values lie in the ranges the camera reports; on every
+ * platform pan and tilt count degrees and exposure log2 seconds (-6: 1/64 s).
+ * flags: 1 automatic, 2 manual. The first Get or Set of each of the two
+ * interfaces only obtains it from the camera and returns 0 without reading or
+ * setting: repeat the call. Get reports range, step, default, current flags and value
  * (each out-pointer may be NULL). All clear errorText and return 0; 1 with
  * "Video source not activated" (no camera open) or "Not supported" (the camera
  * lacks the interface or the property, or refuses the value); 2 as above. */
@@ -855,8 +865,11 @@ TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_GetConfig(void* handle, int32_t ind
  * video grabber MF_MT_SUBTYPE", "Failed to set MF_MT_AUDIO_BITS_PER_SAMPLE",
  * "Failed to set MF_MT_AUDIO_NUM_CHANNELS", "Failed to set
  * MF_MT_AUDIO_SAMPLES_PER_SECOND", "Failed to set
- * MF_MT_AUDIO_AVG_BYTES_PER_SECOND", "Failed to set MF_MT_AUDIO_BLOCK_ALIGNMENT"
- * or "Failed to set media type on source reader"; 2 as above. */
+ * MF_MT_AUDIO_AVG_BYTES_PER_SECOND", "Failed to set MF_MT_AUDIO_BLOCK_ALIGNMENT",
+ * "Failed to set media type on source reader", or, for a format to resample,
+ * the resampler's set-up texts ("Failed to create resampler MFT.", "Failed to
+ * set input media type on resampler MFT.", ...; no block is then delivered
+ * until a start succeeds); 2 as above. */
 TARSEL_EXPORT int TARSEL_CALL MFAudioGrabber_StartGrabbing(void* handle, int32_t formatIndex,
                                                            char* errorText);
 /* As MFCamGrabber_StopGrabbing. */
