@@ -53,8 +53,15 @@ void VideoInput::Open(const char* path, bool live, VideoInterruptCallBack interr
     if (tcp) path_.erase(0, 2);
     AVDictionary* options = nullptr;
     av_dict_set(&options, "rtsp_transport", tcp ? "tcp" : "udp", 0);
+    if (EndsWith(path, "cgi")) {
+      forcedFormat_ = av_find_input_format("mjpeg");
+      // Its pictures carry no times: the reader times them as they arrive, so
+      // the open must not hold back dozens of them waiting for a first time or
+      // a rate (FFmpeg 7 would, seconds of pictures then timed all at once).
+      av_dict_set(&options, "max_ts_probe", "0", 0);
+      av_dict_set(&options, "fpsprobesize", "0", 0);
+    }
     options_.reset(options);
-    if (EndsWith(path, "cgi")) forcedFormat_ = av_find_input_format("mjpeg");
   }
   network_ = IsNetworkAddress(path_.c_str());
   // Local files are read without limits: their reads do not wait on a peer.
