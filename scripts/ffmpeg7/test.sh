@@ -19,6 +19,11 @@ export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 export PATH=$prefix/bin:$PATH
 
 echo "== FFmpeg 7.1: the library and the tests (in $build)"
+# CMake keeps the FFmpeg it found: a folder configured against an older build
+# of FFmpeg 7.1 (another configure line) is configured afresh.
+if [[ -f $build/CMakeCache.txt ]] && ! grep -q "=$prefix/lib/" "$build/CMakeCache.txt"; then
+  rm "$build/CMakeCache.txt"
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
   -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF -DTARSEL_FIXTURE_DIR="$build/fixtures" -DTARSEL_ONLY= \
   "$@" >/dev/null
