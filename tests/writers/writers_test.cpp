@@ -353,7 +353,7 @@ TEST(Writers, AFullDiskIsReportedAndTheWritersStayUsable) {
   ASSERT_EQ(LLWRITER_Init(&ll, path.c_str(), 320, 240, 25.0, error), 0) << error.text;
   ASSERT_EQ(VIDWRITER_Init(&vid, "/dev/full", 320, 240, 0, "avi", 20000000, 25, 1, error), 0)
       << error.text;
-  for (auto [writer, write] : {std::pair{ll, LLWRITER_WriteFrame}, {vid, VIDWRITER_WriteFrame}}) {
+  for (auto [writer, write] : {std::pair{ll, &LLWRITER_WriteFrame}, {vid, &VIDWRITER_WriteFrame}}) {
     int result = 0;
     for (int i = 0; i < 40 && result == 0; ++i)
       result = write(writer, noise.data(), 320 * 3, -1.0, error);
