@@ -241,7 +241,10 @@ TEST(PixConverter, RefusedInput) {
   };
   for (const auto& codes : Pairs{{0, 1}, {1, 0}, {9, 3}, {3, 9}})
     refused(codes.first, codes.second, 4, 2, "pixel format type is not valid");
-  for (const auto& size : Pairs{{65536, 65536}, {INT32_MAX, 2}, {2, INT32_MAX}, {16385, 16385}})
+  // The largest sizes, whose products overflow 32 and 64 bits, as well.
+  const Pairs tooLarge{{65536, 65536}, {INT32_MAX, 2},         {2, INT32_MAX},
+                       {16385, 16385}, {INT32_MAX, INT32_MAX}, {65535, 65535}};
+  for (const auto& size : tooLarge)
     refused(1, 3, size.first, size.second, "picture size is too large");
   // Converters without a size are made but refuse every picture.
   uint8_t bytes[64] = {};
