@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "support/page_edge.h"
 #include "support/test_support.h"
 #include "tarsel.h"
 
@@ -380,6 +381,34 @@ TEST_P(Mp4Family, FailedOpensLeaveAHandleThatRefusesFrames) {
   ASSERT_EQ(AddSets(units.sps, units.pps), 0);
   EXPECT_EQ(family().clear(&handle_), 0);
   EXPECT_NE(Inspect(Path("empty.mp4")).input, nullptr);
+}
+
+// Units that end where the caller's readable memory ends are read no further,
+// whatever the container (MPEG-TS and AVI look at the first four bytes of any
+// unit; the others parse the units): a read beyond them ends the program.
+TEST_P(Mp4Family, UnitsEndingAtAPageEdgeAreReadNoFurther) {
+  const H264Units& units = Units("ip");
+  for (const char* extension : {"ts", "avi", "mp4", "mkv", "h264"}) {
+    const std::string path = Path(std::string("edge.") + extension);
+    SCOPED_TRACE(path);
+    if (IsMuxer() && extension == std::string("h264")) continue;  // no second stream there
+    tarsel_test::PageEdge spsEdge(64), ppsEdge(64), unitEdge(64 * 1024);
+    ASSERT_EQ(Open(path), 0);
+    ASSERT_EQ(family().addSpsPps(handle_, spsEdge.Place(units.sps), int32_t(units.sps.size()),
+                                 ppsEdge.Place(units.pps), int32_t(units.pps.size()), error_),
+              0);
+    for (int i = 0; i < 3; ++i) {
+      const Bytes& unit = units.accessUnits[i];
+      ASSERT_EQ(family().addFrame(handle_, unitEdge.Place(unit), int32_t(unit.size()), error_), 0);
+    }
+    for (const Bytes& tiny : {Bytes{0x41}, Bytes{0, 0}, Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}}) {
+      const int result =
+          family().addFrame(handle_, unitEdge.Place(tiny), int32_t(tiny.size()), error_);
+      EXPECT_EQ(result, 0) << tiny.size() << ": " << error_.text;
+    }
+    ASSERT_EQ(family().clear(&handle_), 0);
+    EXPECT_GE(Inspect(path).pictures, 3);
+  }
 }
 
 // The muxer declares an always empty AAC mono 16 kHz stream at index 1, shown

@@ -231,10 +231,8 @@ void MP4Writer::RefuseUnwritable(bool keyFrame) const {
 void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_t dts,
                       int64_t duration) {
   if (!WriteHeader()) throw Message(kCouldNotWrite);
-  if (keyFrame) data = WithParameterSets(data, length);
   AVPacket& packet = *packet_;
-  packet.data = const_cast<uint8_t*>(data);  // read only; the muxer copies what it keeps
-  packet.size = length;
+  CopyIntoPacket(data, length, keyFrame);
   packet.stream_index = stream_->index;
   packet.flags = keyFrame ? AV_PKT_FLAG_KEY : 0;
   // Access units carry one time: decoding and presentation times are the same.
@@ -255,15 +253,20 @@ void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_
   lastDts_ = dts;
 }
 
-// Containers without a header for the parameter sets (a raw .h264 stream, for
-// one) carry them in the stream: each key frame is written behind them.
-const uint8_t* MP4Writer::WithParameterSets(const uint8_t* data, int32_t& length) {
+// The muxers read past a packet's end as far as FFmpeg's input padding allows
+// (MPEG-TS and AVI look at the first four bytes of even a one-byte unit), so the
+// unit is copied into a zero-padded packet of our own rather than handed over
+// in the caller's buffer, which may end right there. Containers without a
+// header for the parameter sets (a raw .h264 stream, for one) carry them in the
+// stream: each key frame is written behind them.
+void MP4Writer::CopyIntoPacket(const uint8_t* data, int32_t length, bool keyFrame) {
   const AVCodecContext& video = *codecContext_;
-  if (!inBandParameterSets_ || length > INT_MAX - video.extradata_size) return data;
-  keyFrame_.assign(video.extradata, video.extradata + video.extradata_size);
-  keyFrame_.insert(keyFrame_.end(), data, data + length);
-  length = static_cast<int32_t>(keyFrame_.size());
-  return keyFrame_.data();
+  const int prefix = keyFrame && inBandParameterSets_ ? video.extradata_size : 0;
+  if (length > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE - prefix) throw Message(kCouldNotWrite);
+  const int allocated = av_new_packet(packet_.get(), prefix + length);
+  if (allocated < 0) throw Message::FromAv(allocated);
+  if (prefix > 0) std::memcpy(packet_->data, video.extradata, static_cast<std::size_t>(prefix));
+  std::memcpy(packet_->data + prefix, data, static_cast<std::size_t>(length));
 }
 
 // The header is written with the first frame, once the parameter sets are
