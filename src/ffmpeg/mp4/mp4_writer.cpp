@@ -32,11 +32,13 @@ bool IsKeyFrame(const uint8_t* data, int32_t length) {
   return length > kNalHeaderOffset && data[kNalHeaderOffset] == kIdrSliceHeader;
 }
 
-bool HasStartCode(const uint8_t* nal, int32_t length) {
-  const bool threeBytes = length >= 3 && nal[0] == 0 && nal[1] == 0 && nal[2] == 1;
-  const bool fourBytes = length >= 4 && nal[0] == 0 && nal[1] == 0 && nal[2] == 0 && nal[3] == 1;
-  return threeBytes || fourBytes;
+int StartCodeLength(const uint8_t* nal, int32_t length) {
+  if (length >= 3 && nal[0] == 0 && nal[1] == 0 && nal[2] == 1) return 3;
+  if (length >= 4 && nal[0] == 0 && nal[1] == 0 && nal[2] == 0 && nal[3] == 1) return 4;
+  return 0;
 }
+
+bool HasStartCode(const uint8_t* nal, int32_t length) { return StartCodeLength(nal, length) > 0; }
 
 // The parameter sets back to back in Annex-B form, zero-padded as FFmpeg wants
 // extradata. The muxers turn Annex-B parameter sets into their own form (avcC
@@ -165,6 +167,10 @@ void MP4Writer::AddSPSPPS(const uint8_t* sps, int32_t spsLength, const uint8_t* 
                           int32_t ppsLength) {
   if (spsLength < 1 || ppsLength < 1) throw Message(kTooFewBytes);
   if (!sps || !pps) throw Message(kNullInput);
+  // A start code alone is an empty set: the file would take it and no player
+  // could decode a single picture.
+  if (spsLength == StartCodeLength(sps, spsLength) || ppsLength == StartCodeLength(pps, ppsLength))
+    throw Message(kTooFewBytes);
   if (!codecContext_) return;
   Extradata extradata = BuildExtradata(sps, spsLength, pps, ppsLength);
   AVCodecContext& video = *codecContext_;
