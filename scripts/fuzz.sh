@@ -7,7 +7,7 @@
 #   4. fuzzes each target SECONDS long from its seeds and its corpus (kept in
 #      the build folder between runs), two targets at a time.
 # A crash, leak, sanitizer report, hang (over $TARSEL_FUZZ_TIMEOUT s, default
-# 20) or out-of-memory input fails the script; the input is kept under
+# 60) or out-of-memory input fails the script; the input is kept under
 # build-fuzz/findings/<target>/ and the report in build-fuzz/logs/<target>.log.
 # TARSEL_FUZZ_TARGETS="decoder_fuzzer ..." runs some targets only;
 # TARSEL_FUZZ_JOBS sets how many run at once.
@@ -16,7 +16,7 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARSEL_FUZZ_BUILD:-$root/build-fuzz}
 jobs=${TARSEL_FUZZ_JOBS:-2}
-timeout=${TARSEL_FUZZ_TIMEOUT:-20}
+timeout=${TARSEL_FUZZ_TIMEOUT:-60}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARSEL_FUZZ=ON -DTARSEL_TESTS=OFF -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF \
