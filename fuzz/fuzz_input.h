@@ -11,8 +11,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace tarsel_fuzz {
@@ -36,22 +38,43 @@ class Fields {
   std::size_t at_ = 0;
 };
 
-// A heap block of exactly `size` bytes (at least one, so it has an address).
+// A block of exactly `size` bytes that ends where readable memory ends: the
+// page after it is inaccessible. The address sanitizer sees only what the
+// library's own code reads; FFmpeg is not instrumented, so a read past a
+// caller's buffer inside FFmpeg shows only as a fault on that page.
 class Exact {
  public:
-  explicit Exact(std::size_t size, uint8_t fill = 0)
-      : bytes_(new uint8_t[size ? size : 1]), size_(size) {
-    std::memset(bytes_.get(), fill, size ? size : 1);
+  explicit Exact(std::size_t size, uint8_t fill = 0) : size_(size) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    readable_ = (size + page - 1) / page * page;
+    mapping_ = mmap(nullptr, readable_ + page, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping_ == MAP_FAILED) std::abort();
+    mprotect(static_cast<uint8_t*>(mapping_) + readable_, page, PROT_NONE);
+    bytes_ = static_cast<uint8_t*>(mapping_) + readable_ - size;
+    if (size) std::memset(bytes_, fill, size);
   }
   Exact(const uint8_t* data, std::size_t size) : Exact(size) {
-    if (size) std::memcpy(bytes_.get(), data, size);
+    if (size) std::memcpy(bytes_, data, size);
   }
-  uint8_t* data() { return bytes_.get(); }
+  ~Exact() {
+    if (mapping_) munmap(mapping_, readable_ + static_cast<std::size_t>(sysconf(_SC_PAGESIZE)));
+  }
+  Exact(Exact&& other) noexcept
+      : mapping_(std::exchange(other.mapping_, nullptr)),
+        bytes_(other.bytes_),
+        size_(other.size_),
+        readable_(other.readable_) {}
+  Exact& operator=(Exact&&) = delete;
+  // A zero-size block still has an address: the inaccessible page itself.
+  uint8_t* data() { return bytes_; }
   std::size_t size() const { return size_; }
 
  private:
-  std::unique_ptr<uint8_t[]> bytes_;
-  std::size_t size_;
+  void* mapping_ = nullptr;
+  uint8_t* bytes_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t readable_ = 0;
 };
 
 // Positions of Annex-B start codes (00 00 01, with a preceding 00 counted in).

@@ -90,7 +90,8 @@ done
 
 # MP4 writers: family, container, timing, size and rate before the stream.
 # Byte 0: bit 0 muxer, bits 1-3 container (mp4 mkv ts avi h264 mov flv unknown),
-# bits 4-5 timing, bit 6 bare parameter sets.
+# bits 4-5 timing, bit 6 bare parameter sets, bit 7 units as they are (without
+# it every unit gets a 4-byte start code).
 i=0
 for choice in 00 01 02 04 06 08 0a 0c 0e 10 21 32 44 57; do
   f=v.h264

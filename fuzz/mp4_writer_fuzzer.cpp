@@ -1,7 +1,8 @@
 // The MP4 writer and muxer on arbitrary units and times. Four bytes choose the
 // family, the container, how units are timed, the size and the frame rate; the
-// rest is cut before every start code into units. Parameter sets go to
-// AddSPSPPS once both are known, every other unit is added as a frame.
+// rest is cut before every start code into units, which get the 4-byte start
+// code callers use unless the first byte asks for them as they are. Parameter
+// sets go to AddSPSPPS once both are known, every other unit is added as a frame.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -67,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const Family& family = (choice & 1) ? kMuxer : kWriter;
   const int timing = (choice >> 4) & 3;  // untimed, timed, jittered, alternating
   const bool bareParameterSets = choice & 0x40;
+  const bool unitsAsGiven = choice & 0x80;
 
   const tarsel_fuzz::TemporaryFile file(kContainers[(choice >> 1) & 7]);
   void* writer = nullptr;
@@ -74,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (family.init(&writer, file.path(), width, height, rate, error) == 0) {
     std::vector<uint8_t> sps, pps;
     std::size_t n = 0;
-    for (const auto& unit : tarsel_fuzz::NalUnits(fields.Rest(), fields.RestSize())) {
+    for (auto unit : tarsel_fuzz::NalUnits(fields.Rest(), fields.RestSize())) {
       if (++n > kMaxUnits) break;
+      if (!unitsAsGiven && unit.size() >= 3 && unit[0] == 0 && unit[1] == 0 && unit[2] == 1)
+        unit.insert(unit.begin(), 0);
       const int type = tarsel_fuzz::NalType(unit);
       if (type == 7 || type == 8) {
         (type == 7 ? sps : pps) = ParameterSet(unit, bareParameterSets);
