@@ -93,7 +93,7 @@ done
 # bits 4-5 timing, bit 6 bare parameter sets, bit 7 units as they are (without
 # it every unit gets a 4-byte start code).
 i=0
-for choice in 00 01 02 04 06 08 0a 0c 0e 10 21 32 44 57; do
+for choice in 00 01 02 04 06 08 0a 0c 0e 10 21 32 44 57 84 86; do
   f=v.h264
   ((i % 2)) && f=h_b.h264
   seed mp4_writer_fuzzer "w$choice.h264" "${choice}100c19" "$work/$f"
