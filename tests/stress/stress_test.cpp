@@ -14,11 +14,13 @@
 #include <gtest/gtest.h>
 
 #if defined(_WIN32)
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 #else
 #include <dirent.h>
 #include <unistd.h>
+
 #include <fstream>
 #endif
 
