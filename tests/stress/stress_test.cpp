@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -605,6 +606,8 @@ struct LifecycleCase {
   const char* family;
   std::vector<Round> (*rounds)();
 };
+
+void PrintTo(const LifecycleCase& lifecycle, std::ostream* out) { *out << lifecycle.family; }
 
 class Lifecycle : public ::testing::TestWithParam<LifecycleCase> {};
 
