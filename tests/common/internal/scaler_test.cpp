@@ -3,7 +3,10 @@
 // assertion that ends the process) and sizes it cannot hold give no context.
 #include "ffmpeg/common/scaler.h"
 
+#include "ffmpeg/common/bgr_scaler.h"
+
 #include <climits>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -34,5 +37,35 @@ TEST(CreateScaler, RefusesWhatLibswscaleCannotTakeInsteadOfAborting) {
     const tarsel::ScalerPtr scaler =
         CreateScaler(c.width, c.height, c.source, c.width, c.height, c.destination, SWS_BICUBIC);
     EXPECT_EQ(scaler != nullptr, c.made);
+  }
+}
+
+// A damaged stream's matrix and range codes reach the decoded picture as they
+// were coded, beyond FFmpeg's enumerations; they count as unspecified, and
+// known ones are kept.
+TEST(PictureKind, CodesFfmpegHasNoNameForCountAsUnspecified) {
+  const tarsel::FramePtr picture(av_frame_alloc());
+  ASSERT_NE(picture, nullptr);
+  picture->width = 16;
+  picture->height = 16;
+  picture->format = AV_PIX_FMT_YUV420P;
+  const struct {
+    int matrix, range;
+    AVColorSpace matrixSeen;
+    AVColorRange rangeSeen;
+  } cases[] = {
+      {AVCOL_SPC_BT709, AVCOL_RANGE_JPEG, AVCOL_SPC_BT709, AVCOL_RANGE_JPEG},
+      {243, 77, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED},
+      {-1, -1, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED},
+      {AVCOL_SPC_NB, AVCOL_RANGE_NB, AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED},
+  };
+  for (const auto& c : cases) {
+    std::memcpy(&picture->colorspace, &c.matrix, sizeof c.matrix);
+    std::memcpy(&picture->color_range, &c.range, sizeof c.range);
+    const tarsel::PictureKind kind = tarsel::PictureKind::Of(*picture);
+    EXPECT_EQ(kind.matrix, c.matrixSeen) << c.matrix;
+    EXPECT_EQ(kind.range, c.rangeSeen) << c.range;
+    tarsel::BgrScaler scaler;
+    EXPECT_TRUE(scaler.Fit(kind, 16, 16));
   }
 }
