@@ -4,7 +4,7 @@
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build (leaks included);
 #   3. a ThreadSanitizer build of the capture family, whose objects are called
 #      from worker threads, and of the stress tests (readers and writers on
-#      many threads);
+#      many threads, recordings from capture threads);
 #   4. the fuzz targets (clang): every committed regression input, then 60 s of
 #      fuzzing each;
 #   5. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine.
