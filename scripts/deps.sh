@@ -9,7 +9,9 @@ packages=(build-essential cmake pkg-config ffmpeg libavformat-dev libavcodec-dev
           python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-good
           gstreamer1.0-plugins-bad
           # the tarsel tool, and its tests
-          libcli11-dev libspng-dev nlohmann-json3-dev jq)
+          libcli11-dev libspng-dev nlohmann-json3-dev jq
+          # the fuzz targets (libFuzzer)
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,13 +3,16 @@
 #   1. the normal Linux build, and the Python package over its library;
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build (leaks included);
 #   3. a ThreadSanitizer build of the capture family, whose objects are called
-#      from worker threads;
-#   4. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine;
+#      from worker threads, and of the stress tests (readers and writers on
+#      many threads, recordings from capture threads);
+#   4. the fuzz targets (clang): every committed regression input, then 60 s of
+#      fuzzing each;
+#   5. the Windows x64 DLL, cross-built with mingw-w64, its tests run under Wine;
 #      then the Windows zip, its DLL used from the examples under Wine;
-#   5. the install: the examples built against an installed copy (find_package,
+#   6. the install: the examples built against an installed copy (find_package,
 #      pkg-config), inside another project, and the Debian package;
-#   6. the normal build against FFmpeg 7.1, built from Debian 13's source.
-# Set TARSEL_SKIP_WINDOWS=1 or TARSEL_SKIP_FFMPEG7=1 to leave out step 4 or 6.
+#   7. the normal build against FFmpeg 7.1, built from Debian 13's source.
+# Set TARSEL_SKIP_WINDOWS=1 or TARSEL_SKIP_FFMPEG7=1 to leave out step 5 or 7.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -33,10 +36,15 @@ bash scripts/build.sh build-asan -DTARSEL_SANITIZE=ON -DTARSEL_BENCH=OFF \
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-step "thread sanitizer build of the capture family"
-bash scripts/build.sh build-tsan -DTARSEL_TSAN=ON -DTARSEL_ONLY=mediafoundation \
+step "thread sanitizer build of the capture family and the stress tests"
+bash scripts/build.sh build-tsan -DTARSEL_TSAN=ON -DTARSEL_ONLY="mediafoundation;stress" \
   -DTARSEL_BENCH=OFF -DTARSEL_TOOLS=OFF -DTARSEL_FIXTURE_DIR="$fixtures"
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs"
+# The thousand-round lifecycles run on one thread; the sanitizer build checks them.
+TSAN_OPTIONS="halt_on_error=1 suppressions=$root/tests/tsan.supp" \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -E Lifecycle
+
+step "fuzz targets"
+bash scripts/fuzz.sh 60
 
 if [[ "${TARSEL_SKIP_WINDOWS:-0}" != 1 ]]; then
   step "Windows x64 build under Wine"

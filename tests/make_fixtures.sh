@@ -31,6 +31,29 @@ fixture() {
 }
 FF="ffmpeg -nostdin -hide_banner -loglevel error -y"
 
+# Damaged copies of fixtures, for the tables of broken input (each writes "$OUT"):
+#   cut_at SOURCE COUNT      the first COUNT bytes (a negative COUNT drops bytes at the end)
+#   poke SOURCE OFFSET HEX   bytes written over SOURCE's at OFFSET (negative: from the end)
+#   flip SOURCE OFFSET       one bit (0x10) of the byte at OFFSET inverted
+#   offset_of FILE TEXT      the offset of TEXT's first occurrence in FILE
+cut_at() {
+  local count=$2
+  ((count >= 0)) || count=$(($(stat -c %s "$1") + count))
+  head -c "$count" "$1" >"$OUT"
+}
+poke() {
+  local at=$2
+  ((at >= 0)) || at=$(($(stat -c %s "$1") + at))
+  cp "$1" "$OUT"
+  printf '%b' "$(sed 's/../\\x&/g' <<<"$3")" | dd of="$OUT" bs=1 seek="$at" conv=notrunc status=none
+}
+flip() {
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  poke "$1" "$2" "$(printf '%02x' $((byte ^ 0x10)))"
+}
+offset_of() { grep -obUaF "$2" "$1" | head -1 | cut -d: -f1; }
+
 for list in "$HERE"/*/fixtures.sh; do
   [[ -f "$list" ]] || continue
   if ((${#families[@]})); then

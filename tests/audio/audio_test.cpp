@@ -174,8 +174,9 @@ struct Reader {
     EXPECT_TRUE(error.Untouched());
     return block;
   }
-  // Reads blocks until the reader reports the end, which stays the end.
-  void ReadAll() {
+  // Reads blocks until the reader reports the end, which stays the end. Times
+  // rise, unless the file's own times are damaged.
+  void ReadAll(bool risingTimes = true) {
     blocks.clear();
     pcm.clear();
     Block block = Next();
@@ -185,7 +186,9 @@ struct Reader {
       pcm.insert(pcm.end(), samples.begin(), samples.end());
       EXPECT_LE(block.bytes, kBufferSize);
       EXPECT_EQ(block.bytes, block.samples * channels * 2);
-      EXPECT_GT(block.time, blocks.size() > 1 ? blocks[blocks.size() - 2].time : -1.0);
+      if (risingTimes) {
+        EXPECT_GT(block.time, blocks.size() > 1 ? blocks[blocks.size() - 2].time : -1.0);
+      }
     }
     for (int i = 0; i < 2; ++i, block = Next()) {
       EXPECT_EQ(block.result, 1);
@@ -221,8 +224,17 @@ TEST(AacDecoder, BadArgumentsAreRefused) {
   struct {
     int channels, inRate, outRate;
     const char* message;
-  } cases[] = {{0, 44100, 44100, kChannels}, {9, 44100, 44100, kChannels}, {2, 0, 44100, kRates},
-               {2, -44100, 44100, kRates},   {2, 44100, 0, kRates},        {2, 44100, -1, kRates}};
+  } cases[] = {{0, 44100, 44100, kChannels},
+               {9, 44100, 44100, kChannels},
+               {INT32_MAX, 44100, 44100, kChannels},
+               {INT32_MIN, 44100, 44100, kChannels},
+               {2, 0, 44100, kRates},
+               {2, -44100, 44100, kRates},
+               {2, 44100, 0, kRates},
+               {2, 44100, -1, kRates},
+               {2, INT32_MAX, 48000, "Could not open codec."},
+               {2, 44100, INT32_MAX, "Could not initialize the sample converter."},
+               {2, 1, INT32_MAX, "Could not initialize the sample converter."}};
   for (const auto& c : cases) {
     void* handle = reinterpret_cast<void*>(0x99);
     ErrorText error;
@@ -301,6 +313,19 @@ TEST(AacDecoder, FetchesAndGarbagePacketsAreSafe) {
   EXPECT_EQ(AACDECODER_GetDecodedData(decoder.handle, pcm.data(), kFetchLimit), 1);
   for (size_t i = 2048; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], 0xA5) << i;
 
+  // Packets of one to four bytes: the decoder takes a lone 0xFF without output
+  // and refuses the rest.
+  const std::pair<std::vector<uint8_t>, int> tiny[] = {{{0xFF}, 0},
+                                                       {{0x00}, 1},
+                                                       {{0xFF, 0xF1}, 1},
+                                                       {{0xFF, 0xF1, 0x50}, 1},
+                                                       {{0xFF, 0xF1, 0x50, 0x80}, 1},
+                                                       {{0, 0, 0, 0}, 1}};
+  for (const auto& [packet, result] : tiny) {
+    outSamples = -1;
+    EXPECT_EQ(decoder.Decode(packet, &outSamples), result) << packet.size();
+    EXPECT_EQ(outSamples, 0);
+  }
   std::vector<uint8_t> garbage(300);
   for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
   for (const auto& bad : {garbage, std::vector<uint8_t>(40, 0xFF), std::vector<uint8_t>(100, 0)}) {
@@ -408,7 +433,7 @@ TEST(AudioReader, DecodedSamplesMatchTheFfmpegTool) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Reader reader(c.name);
-    reader.ReadAll();
+    reader.ReadAll(false);
     const auto expected = ReadPcm(std::string(c.cutFrom ? c.cutFrom : c.name) + ".s16");
     ASSERT_FALSE(expected.empty());
     if (c.cutFrom)
@@ -430,6 +455,69 @@ TEST(AudioReader, DecodedSamplesMatchTheFfmpegTool) {
     EXPECT_EQ(blocks[1].samples, c.bigFrame - 16005);
     EXPECT_NEAR(blocks[1].time, 16005.0 / 48000.0, 1e-9);
     EXPECT_NEAR(blocks[2].time, c.bigFrame / 48000.0, 1e-9);
+  }
+}
+
+// Broken files, named: each is refused with its result and message, or opens
+// and gives, block by block to a clean end, what the ffmpeg tool decodes from
+// it. A jump into a damaged file is answered, and reading goes on to the end.
+TEST(AudioReader, BrokenFilesAreRefusedOrGiveTheToolsSamples) {
+  constexpr char kInvalidData[] = "Invalid data found when processing input";
+  const struct {
+    const char* name;
+    int result;
+    const char* message;
+  } cases[] = {
+      {"audio_bad_empty.wav", 1, kInvalidData},
+      {"audio_bad_one_byte.m4a", 1, kInvalidData},
+      {"audio_bad_header_cut.wav", 1, kInvalidData},
+      {"audio_bad_no_rate.wav", 1, kInvalidData},
+      {"audio_bad_no_channels.wav", 1, "Could not find audio stream"},
+      {"audio_bad_65535_channels.wav", 1, "Invalid argument"},
+      {"audio_bad_bits.wav", 1, "Could not find the proper codec."},
+      {"audio_bad_cut.ogg", 1, "End of file"},
+      {"audio_bad_ogg_flip.ogg", 1, kInvalidData},
+      {"audio_bad_stsz_flip.m4a", 1, kInvalidData},
+      // A cut FLAC frame: the file opens, and like the tool the reader decodes nothing.
+      {"audio_bad_cut.flac", 0, nullptr},
+      {"audio_bad_data_cut.wav", 0, nullptr},
+      {"audio_bad_data_size.wav", 0, nullptr},
+      {"audio_bad_huge_rate.wav", 0, nullptr},
+      {"audio_bad_cut.mp3", 0, nullptr},
+      {"audio_bad_mp3_noise.mp3", 0, nullptr},
+      {"audio_bad_cut.mka", 0, nullptr},
+      {"audio_bad_cut.ts", 0, nullptr},
+      {"audio_bad_adts_rate.aac", 0, nullptr},
+      {"audio_bad_adts_flip.aac", 0, nullptr},
+      {"audio_bad_cut_faststart.m4a", 0, nullptr},
+      {"audio_bad_esds_flip.m4a", 0, nullptr},
+      {"audio_bad_timescale_1.m4a", 0, nullptr},
+      {"audio_bad_timescale_max.m4a", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.result != 0) {
+      void* handle = nullptr;
+      int32_t index = 0;
+      ErrorText error;
+      EXPECT_EQ(AUDIO_Init(&handle, FixturePath(c.name).c_str(), &index, error), c.result);
+      EXPECT_STREQ(error.text, c.message);
+      EXPECT_EQ(handle, nullptr);
+      continue;
+    }
+    Reader reader(c.name);
+    reader.ReadAll(false);
+    const auto expected = ReadPcm(std::string(c.name) + ".s16");
+    EXPECT_EQ(reader.pcm.size(), expected.size());
+    EXPECT_LE(Compare(reader.pcm, expected).maxAbs, 1);
+    double middle = 0;
+    int32_t a = 0, rate = 0, size = 0;
+    char codec[200];
+    ErrorText error;
+    AUDIO_GetAudioInfo(reader.handle, &a, &a, &rate, &size, &middle, codec, error);
+    middle /= 2;
+    EXPECT_EQ(AUDIO_JumpToTimeStamp(reader.handle, &middle, error), 0);
+    reader.ReadAll(false);
   }
 }
 

@@ -55,3 +55,41 @@ fixture audio_6ch_s16_big.mkv.s16 '$FF -i "$FIXTURES/audio_6ch_s16_big.mkv" -f s
 # An ADTS stream whose rate changes from 44.1 kHz to 48 kHz half-way.
 fixture audio_stereo48.aac '$FF -f lavfi -i "aevalsrc=0.5*sin(2*PI*440*t)|0.4*sin(2*PI*660*t):s=48000:d=0.5" -c:a aac -b:a 128k -f adts "$OUT"'
 fixture audio_rate_change.aac 'cat "$FIXTURES/audio_stereo44.aac" "$FIXTURES/audio_stereo48.aac" >"$OUT"'
+# Broken inputs: empty and one-byte files, cut and bit-flipped files of every
+# audio container, absurd header fields and time bases.
+fixture audio_bad_ogg_source.ogg '$FF -f lavfi -i "$TONE2" -c:a libvorbis "$OUT"'
+fixture audio_bad_flac_source.flac '$FF -f lavfi -i "$TONE2" -c:a flac "$OUT"'
+fixture audio_bad_mka_source.mka '$FF -f lavfi -i "$TONE2" -c:a libopus "$OUT"'
+fixture audio_bad_faststart_source.m4a '$FF -i "$FIXTURES/audio_stereo44.m4a" -c copy -movflags +faststart "$OUT"'
+fixture audio_bad_empty.wav ': >"$OUT"'
+fixture audio_bad_one_byte.m4a 'printf "\\0" >"$OUT"'
+fixture audio_bad_header_cut.wav 'cut_at "$FIXTURES/audio_s16.wav" 30'
+fixture audio_bad_data_cut.wav 'cut_at "$FIXTURES/audio_s16.wav" 100001'
+fixture audio_bad_cut.mp3 'cut_at "$FIXTURES/audio_stereo.mp3" 9001'
+fixture audio_bad_cut.ogg 'cut_at "$FIXTURES/audio_bad_ogg_source.ogg" 6001'
+fixture audio_bad_cut.flac 'cut_at "$FIXTURES/audio_bad_flac_source.flac" 20001'
+fixture audio_bad_cut.mka 'cut_at "$FIXTURES/audio_bad_mka_source.mka" 5001'
+fixture audio_bad_cut.ts 'cut_at "$FIXTURES/audio_start.ts" 10001'
+fixture audio_bad_cut_faststart.m4a 'cut_at "$FIXTURES/audio_bad_faststart_source.m4a" 12001'
+fixture audio_bad_no_channels.wav 'poke "$FIXTURES/audio_s16.wav" 22 0000'
+fixture audio_bad_65535_channels.wav 'poke "$FIXTURES/audio_s16.wav" 22 ffff'
+fixture audio_bad_no_rate.wav 'poke "$FIXTURES/audio_s16.wav" 24 00000000'
+fixture audio_bad_huge_rate.wav 'poke "$FIXTURES/audio_s16.wav" 24 ffffff7f'
+fixture audio_bad_bits.wav 'poke "$FIXTURES/audio_s16.wav" 34 ff00'
+fixture audio_bad_data_size.wav 'poke "$FIXTURES/audio_s16.wav" $(($(offset_of "$FIXTURES/audio_s16.wav" data) + 4)) ffffffff'
+fixture audio_bad_adts_rate.aac 'poke "$FIXTURES/audio_stereo44.aac" 2 7c'
+fixture audio_bad_adts_flip.aac 'flip "$FIXTURES/audio_stereo44.aac" 3'
+fixture audio_bad_esds_flip.m4a 'flip "$FIXTURES/audio_bad_faststart_source.m4a" $(($(offset_of "$FIXTURES/audio_bad_faststart_source.m4a" esds) + 30))'
+fixture audio_bad_stsz_flip.m4a 'flip "$FIXTURES/audio_bad_faststart_source.m4a" $(($(offset_of "$FIXTURES/audio_bad_faststart_source.m4a" stsz) + 14))'
+# The track's time base (mdhd timescale) 1/1 and 1/(2^31 - 1).
+fixture audio_bad_timescale_1.m4a 'poke "$FIXTURES/audio_bad_faststart_source.m4a" $(($(offset_of "$FIXTURES/audio_bad_faststart_source.m4a" mdhd) + 16)) 00000001'
+fixture audio_bad_timescale_max.m4a 'poke "$FIXTURES/audio_bad_faststart_source.m4a" $(($(offset_of "$FIXTURES/audio_bad_faststart_source.m4a" mdhd) + 16)) 7fffffff'
+fixture audio_bad_ogg_flip.ogg 'flip "$FIXTURES/audio_bad_ogg_source.ogg" 60'
+fixture audio_bad_mp3_noise.mp3 'head -c 3000 /dev/zero | tr "\\0" "\\377" | cat - "$FIXTURES/audio_stereo.mp3" >"$OUT"'
+# What the ffmpeg tool decodes from the damaged files that still open.
+for damaged in audio_bad_adts_flip.aac audio_bad_adts_rate.aac audio_bad_cut.mka audio_bad_cut.mp3 \
+  audio_bad_cut.ts audio_bad_cut_faststart.m4a audio_bad_data_cut.wav audio_bad_data_size.wav \
+  audio_bad_esds_flip.m4a audio_bad_huge_rate.wav audio_bad_mp3_noise.mp3 \
+  audio_bad_timescale_1.m4a audio_bad_timescale_max.m4a; do
+  fixture "$damaged.s16" "\$FF -i \"\$FIXTURES/$damaged\" -f s16le \"\$OUT\""
+done

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,40 @@ std::vector<uint8_t> Noise(std::size_t size, uint32_t seed) {
     state = state * 1664525u + 1013904223u;
     byte = static_cast<uint8_t>(state >> 24);
   }
+  return bytes;
+}
+
+// An SPS (baseline, 4-byte start code) declaring a picture of the given size
+// in 16-pixel macroblocks, written bit by bit as the standard lays it out.
+std::vector<uint8_t> SequenceParameterSet(uint32_t widthInBlocks, uint32_t heightInBlocks) {
+  std::vector<uint8_t> bytes{0, 0, 0, 1};
+  int bit = 0;
+  const auto put = [&](uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i, ++bit) {
+      if (bit % 8 == 0) bytes.push_back(0);
+      if ((value >> i) & 1) bytes.back() |= 0x80 >> (bit % 8);
+    }
+  };
+  const auto golomb = [&](uint32_t value) {  // ue(v)
+    const uint64_t coded = uint64_t{value} + 1;
+    int length = 0;
+    while ((coded >> length) > 1) ++length;
+    put(0, length);
+    put(static_cast<uint32_t>(coded), length + 1);
+  };
+  put(0x67, 8);  // NAL header
+  put(66, 8);    // baseline profile
+  put(0, 8);     // constraint flags
+  put(30, 8);    // level 3
+  golomb(0);     // SPS id
+  golomb(0);     // log2 of the frame number range, less 4
+  golomb(2);     // picture order count type
+  golomb(1);     // reference frames
+  put(0, 1);     // no gaps
+  golomb(widthInBlocks - 1);
+  golomb(heightInBlocks - 1);
+  put(0b11100, 5);  // frames only, direct 8x8, no cropping, no VUI
+  put(1, 1);        // stop bit
   return bytes;
 }
 
@@ -241,7 +276,10 @@ TEST(PixConverter, RefusedInput) {
   };
   for (const auto& codes : Pairs{{0, 1}, {1, 0}, {9, 3}, {3, 9}})
     refused(codes.first, codes.second, 4, 2, "pixel format type is not valid");
-  for (const auto& size : Pairs{{65536, 65536}, {INT32_MAX, 2}, {2, INT32_MAX}, {16385, 16385}})
+  // The largest sizes, whose products overflow 32 and 64 bits, as well.
+  const Pairs tooLarge{{65536, 65536}, {INT32_MAX, 2},         {2, INT32_MAX},
+                       {16385, 16385}, {INT32_MAX, INT32_MAX}, {65535, 65535}};
+  for (const auto& size : tooLarge)
     refused(1, 3, size.first, size.second, "picture size is too large");
   // Converters without a size are made but refuse every picture.
   uint8_t bytes[64] = {};
@@ -424,4 +462,109 @@ TEST_F(DecoderTest, BadPacketsAreSurvived) {
   for (int i = 10; i < 20; ++i) ASSERT_EQ(Decode(units[i], pictures), 0);
   ASSERT_EQ(pictures.size(), 10u);
   ExpectPictures(pictures, {expected.begin() + 10, expected.end()});
+}
+
+// Broken packets, named: each gives its result and size on a fresh decoder,
+// which then decodes the stream's first access unit exactly.
+TEST_F(DecoderTest, BrokenPacketsAreNamed) {
+  const auto units = ReadAccessUnits(FixturePath("convert_176x144.h264"));
+  const auto expected = References("convert_176x144.bgr", 176, 144);
+  ASSERT_EQ(units.size(), 20u);
+  // The first unit holds SPS, PPS, SEI and the IDR slice; the slice alone:
+  const std::vector<uint8_t>& first = units[0];
+  const auto sps = SequenceParameterSet(11, 9);  // 176x144, as the stream's
+  std::vector<uint8_t> slice, pps;
+  for (std::size_t i = 0; i + 4 < first.size(); ++i) {
+    if (first[i] != 0 || first[i + 1] != 0 || first[i + 2] != 1) continue;
+    const int type = first[i + 3] & 0x1F;
+    std::size_t end = i + 3;
+    while (end + 3 < first.size() &&
+           !(first[end] == 0 && first[end + 1] == 0 && first[end + 2] <= 1))
+      ++end;
+    if (end + 3 >= first.size()) end = first.size();
+    if (type == 8) pps.assign(first.begin() + i, first.begin() + end);
+    if (type == 5) slice.assign(first.begin() + i, first.end());
+  }
+  ASSERT_FALSE(slice.empty());
+  ASSERT_FALSE(pps.empty());
+  const auto join = [](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> joined;
+    for (const auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> packet;
+    int result, width;  // -1: refused; 0: no picture
+  } cases[] = {
+      {"one byte", {0}, 1, -1},
+      {"two bytes", {0, 0}, 1, -1},
+      {"a start code alone", {0, 0, 1}, 1, -1},
+      {"a four-byte start code alone", {0, 0, 0, 1}, 1, -1},
+      {"an empty SPS", {0, 0, 0, 1, 0x67}, 1, -1},
+      {"an empty PPS", {0, 0, 0, 1, 0x68}, 1, -1},
+      {"an empty IDR slice", {0, 0, 1, 0x65}, 1, -1},
+      // Parameter sets alone are refused, and kept for the slices that follow.
+      {"an SPS alone", sps, 1, -1},
+      {"empty parameter sets and a slice", join({{0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x68}, slice}), 1,
+       -1},
+      {"a 65536x65536 picture declared", join({SequenceParameterSet(4096, 4096), pps, slice}), 0,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    std::vector<Picture> pictures;
+    int32_t width = 5, height = 5;
+    EXPECT_EQ(
+        DECODER_DecodeFrame(decoder_, c.packet.data(), int32_t(c.packet.size()), &width, &height),
+        c.result);
+    EXPECT_EQ(width, c.width);
+    uint32_t size = 7;
+    EXPECT_EQ(DECODER_GetBitmapData(decoder_, nullptr, &size), c.width > 0 ? 0 : -1);
+    EXPECT_EQ(size, c.width > 0 ? 3u * width * height : 0u);
+    ASSERT_EQ(Decode(first, pictures), 0);
+    ExpectPictures(pictures, expected);
+  }
+}
+
+// Cut and bit-flipped packets of a whole stream are each refused or decoded to
+// a picture of the stream's size; the next key frame decodes exactly again.
+TEST_F(DecoderTest, CutAndFlippedStreamsAreSurvived) {
+  const auto units = ReadAccessUnits(FixturePath("convert_176x144.h264"));
+  ASSERT_EQ(units.size(), 20u);
+  const auto expected = References("convert_176x144.bgr", 176, 144);
+  const std::function<std::vector<uint8_t>(std::vector<uint8_t>, std::size_t)> damages[] = {
+      [](std::vector<uint8_t> unit, std::size_t n) {  // cut to 1 to 7 bytes
+        unit.resize(std::min(unit.size(), 1 + n % 7));
+        return unit;
+      },
+      [](std::vector<uint8_t> unit, std::size_t n) {  // cut in the middle
+        unit.resize(unit.size() * (n % 5 + 1) / 6);
+        return unit;
+      },
+      [](std::vector<uint8_t> unit, std::size_t n) {  // a bit flipped every 97 bytes
+        for (std::size_t i = n % 97; i < unit.size(); i += 97) unit[i] ^= 1 << (i % 8);
+        return unit;
+      },
+      [](std::vector<uint8_t> unit, std::size_t n) {  // bytes zeroed from the 5th on
+        std::fill(unit.begin() + std::min<std::size_t>(unit.size(), 5 + n), unit.end(), 0);
+        return unit;
+      },
+  };
+  for (const auto& damage : damages) {
+    Restart();
+    for (std::size_t n = 0; n < 10; ++n) {
+      const auto packet = damage(units[n], n);
+      if (packet.empty()) continue;
+      std::vector<Picture> pictures;
+      const int result = Decode(packet, pictures);
+      EXPECT_TRUE(result == 0 || result == 1) << n;
+      for (const Picture& picture : pictures) EXPECT_EQ(picture.width * picture.height, 176 * 144);
+    }
+    std::vector<Picture> pictures;
+    for (std::size_t n = 10; n < units.size(); ++n) ASSERT_EQ(Decode(units[n], pictures), 0);
+    ASSERT_EQ(pictures.size(), 10u);
+    ExpectPictures(pictures, {expected.begin() + 10, expected.end()});
+  }
 }

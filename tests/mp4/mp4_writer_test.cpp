@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "support/page_edge.h"
 #include "support/test_support.h"
 #include "tarsel.h"
 
@@ -380,6 +381,105 @@ TEST_P(Mp4Family, FailedOpensLeaveAHandleThatRefusesFrames) {
   ASSERT_EQ(AddSets(units.sps, units.pps), 0);
   EXPECT_EQ(family().clear(&handle_), 0);
   EXPECT_NE(Inspect(Path("empty.mp4")).input, nullptr);
+}
+
+// Absurd input, named: huge declared sizes and frame rates still give a file
+// that decodes (untimed frames are one 90 kHz tick apart when the rate gives
+// less); a size beyond 31 bits is refused at the open; parameter sets that are
+// only a start code are refused.
+TEST_P(Mp4Family, AbsurdSizesRatesAndEmptySetsAreNamed) {
+  const H264Units& units = Units("ip");
+  const struct {
+    const char* what;
+    uint32_t width, height, rate;
+    Bytes sps, pps;
+    const char* openText;  // nullptr: opens
+    const char* setsText;  // nullptr: taken
+    int64_t tick;
+  } cases[] = {
+      {"65535x65535 declared", 65535, 65535, 25, units.sps, units.pps, nullptr, nullptr, 3600},
+      {"no frame rate", kWidth, kHeight, 0, units.sps, units.pps, nullptr, nullptr, 1},
+      {"a rate of 2^32 - 1", kWidth, kHeight, UINT32_MAX, units.sps, units.pps, nullptr, nullptr,
+       1},
+      {"a width of 2^32 - 1", UINT32_MAX, kHeight, 25, units.sps, units.pps, kInvalidSize, nullptr,
+       0},
+      {"a height of 2^31", kWidth, 1u << 31, 25, units.sps, units.pps, kInvalidSize, nullptr, 0},
+      {"an SPS of a start code",
+       kWidth,
+       kHeight,
+       25,
+       {0, 0, 0, 1},
+       units.pps,
+       nullptr,
+       kTooFewBytes,
+       0},
+      {"a PPS of a 3-byte start code",
+       kWidth,
+       kHeight,
+       25,
+       units.sps,
+       {0, 0, 1},
+       nullptr,
+       kTooFewBytes,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path("absurd_" + std::to_string(&c - cases) + ".mp4");
+    error_ = ErrorText();
+    EXPECT_EQ(family().init(&handle_, path.c_str(), c.width, c.height, c.rate, error_),
+              c.openText ? 1 : 0);
+    EXPECT_STREQ(error_.text, c.openText ? c.openText : "");
+    error_ = ErrorText();
+    if (c.setsText) {
+      Refused(AddSets(c.sps, c.pps), c.setsText);
+    } else {
+      EXPECT_EQ(AddSets(c.sps, c.pps), 0);
+    }
+    const bool writes = !c.openText && !c.setsText;
+    for (int i = 0; i < 3; ++i) {
+      if (writes) {
+        EXPECT_EQ(Add(units.accessUnits[i]), 0) << error_.text;
+      } else {
+        Refused(Add(units.accessUnits[i]));
+      }
+    }
+    ASSERT_EQ(family().clear(&handle_), 0);
+    if (!writes) continue;
+    const Media media = Inspect(path);
+    EXPECT_EQ(media.pictures, 3);
+    EXPECT_TRUE(media.yuv == Reference("ip", 3));
+    ASSERT_EQ(media.video.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(media.video[i].dts, i * c.tick);
+  }
+}
+
+// Units that end where the caller's readable memory ends are read no further,
+// whatever the container (MPEG-TS and AVI look at the first four bytes of any
+// unit; the others parse the units): a read beyond them ends the program.
+TEST_P(Mp4Family, UnitsEndingAtAPageEdgeAreReadNoFurther) {
+  const H264Units& units = Units("ip");
+  for (const char* extension : {"ts", "avi", "mp4", "mkv", "h264"}) {
+    const std::string path = Path(std::string("edge.") + extension);
+    SCOPED_TRACE(path);
+    if (IsMuxer() && extension == std::string("h264")) continue;  // no second stream there
+    tarsel_test::PageEdge spsEdge(64), ppsEdge(64), unitEdge(64 * 1024);
+    ASSERT_EQ(Open(path), 0);
+    ASSERT_EQ(family().addSpsPps(handle_, spsEdge.Place(units.sps), int32_t(units.sps.size()),
+                                 ppsEdge.Place(units.pps), int32_t(units.pps.size()), error_),
+              0);
+    for (int i = 0; i < 3; ++i) {
+      const Bytes& unit = units.accessUnits[i];
+      ASSERT_EQ(family().addFrame(handle_, unitEdge.Place(unit), int32_t(unit.size()), error_), 0);
+    }
+    for (const Bytes& tiny : {Bytes{0x41}, Bytes{0, 0}, Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}}) {
+      const int result =
+          family().addFrame(handle_, unitEdge.Place(tiny), int32_t(tiny.size()), error_);
+      EXPECT_EQ(result, 0) << tiny.size() << ": " << error_.text;
+    }
+    ASSERT_EQ(family().clear(&handle_), 0);
+    EXPECT_GE(Inspect(path).pictures, 3);
+  }
 }
 
 // The muxer declares an always empty AAC mono 16 kHz stream at index 1, shown

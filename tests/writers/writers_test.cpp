@@ -254,7 +254,13 @@ TEST(LowLevelWriter, BadOpenArgumentsGiveAMessageAndLeaveTheHandle) {
        {Case{p, 0, kHeight, 25.0, "Invalid picture size"},
         Case{p, kWidth, -2, 25.0, "Invalid picture size"},
         Case{p, 100000, 100000, 25.0, "Invalid picture size"},
+        // Sizes whose products overflow 32 and 64 bits.
+        Case{p, 65535, 65535, 25.0, "Invalid picture size"},
+        Case{p, INT32_MAX, INT32_MAX, 25.0, "Invalid picture size"},
+        Case{p, INT32_MAX, 2, 25.0, "Invalid picture size"},
         Case{p, kWidth, kHeight, 0.0, "Invalid frame rate"},
+        Case{p, kWidth, kHeight, -25.0, "Invalid frame rate"},
+        Case{p, kWidth, kHeight, 1e-300, "Invalid frame rate"},
         Case{p, kWidth, kHeight, kNan, "Invalid frame rate"},
         Case{p, kWidth, kHeight, kInfinity, "Invalid frame rate"},
         Case{p, kWidth, kHeight, 1e10, "Invalid frame rate"},
@@ -353,7 +359,7 @@ TEST(Writers, AFullDiskIsReportedAndTheWritersStayUsable) {
   ASSERT_EQ(LLWRITER_Init(&ll, path.c_str(), 320, 240, 25.0, error), 0) << error.text;
   ASSERT_EQ(VIDWRITER_Init(&vid, "/dev/full", 320, 240, 0, "avi", 20000000, 25, 1, error), 0)
       << error.text;
-  for (auto [writer, write] : {std::pair{ll, LLWRITER_WriteFrame}, {vid, VIDWRITER_WriteFrame}}) {
+  for (auto [writer, write] : {std::pair{ll, &LLWRITER_WriteFrame}, {vid, &VIDWRITER_WriteFrame}}) {
     int result = 0;
     for (int i = 0; i < 40 && result == 0; ++i)
       result = write(writer, noise.data(), 320 * 3, -1.0, error);
@@ -467,7 +473,10 @@ TEST(TimedWriter, BadOpenArgumentsGiveAMessageAndLeaveTheHandle) {
   for (const Case& c :
        {Case{p, 0, kHeight, 0, "", 100000, 25, 12, "Invalid picture size"},
         Case{p, kWidth, -4, 0, "", 100000, 25, 12, "Invalid picture size"},
+        Case{p, 65535, 65535, 0, "", 100000, 25, 12, "Invalid picture size"},
+        Case{p, INT32_MAX, INT32_MAX, 0, "", 100000, 25, 12, "Invalid picture size"},
         Case{p, kWidth, kHeight, 0, "", 100000, 0, 12, "Invalid frame rate"},
+        Case{p, kWidth, kHeight, 0, "", 100000, -25, 12, "Invalid frame rate"},
         Case{p, kWidth, kHeight, 0, "", 0, 25, 12, "Invalid bit rate"},
         Case{p, kWidth, kHeight, 0, "", 100000, 25, 0, "Invalid gop size"},
         Case{nullptr, kWidth, kHeight, 0, "", 100000, 25, 12, "No output path given"},

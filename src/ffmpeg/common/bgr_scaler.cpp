@@ -1,5 +1,7 @@
 #include "ffmpeg/common/bgr_scaler.h"
 
+#include <cstring>
+
 namespace tarsel {
 namespace {
 
@@ -45,15 +47,36 @@ void SetColours(SwsContext* scaler, const PictureKind& source) {
                            brightness, contrast, saturation);
 }
 
+// Decoders copy a stream's matrix and range codes as they were coded, so a
+// damaged stream leaves values beyond FFmpeg's enumerations in those fields.
+// They are read as the integers they hold, and a code FFmpeg has no name for
+// counts as unspecified.
+template <class Enum>
+Enum Known(const Enum& field, int count, Enum unspecified) {
+  static_assert(sizeof(Enum) == sizeof(int), "FFmpeg's enumerations are ints");
+  int value = 0;
+  std::memcpy(&value, &field, sizeof value);
+  return value >= 0 && value < count ? static_cast<Enum>(value) : unspecified;
+}
+
+AVColorSpace KnownMatrix(const AVColorSpace& field) {
+  return Known(field, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+}
+
+AVColorRange KnownRange(const AVColorRange& field) {
+  return Known(field, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+}
+
 }  // namespace
 
 PictureKind PictureKind::Of(const AVFrame& picture) {
   return {picture.width, picture.height, static_cast<AVPixelFormat>(picture.format),
-          picture.colorspace, picture.color_range};
+          KnownMatrix(picture.colorspace), KnownRange(picture.color_range)};
 }
 
 PictureKind PictureKind::Of(const AVCodecContext& decoder) {
-  return {decoder.width, decoder.height, decoder.pix_fmt, decoder.colorspace, decoder.color_range};
+  return {decoder.width, decoder.height, decoder.pix_fmt, KnownMatrix(decoder.colorspace),
+          KnownRange(decoder.color_range)};
 }
 
 bool PictureKind::Convertible() const {

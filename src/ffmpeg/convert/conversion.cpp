@@ -8,6 +8,8 @@ extern "C" {
 #include <libavutil/common.h>
 }
 
+#include "ffmpeg/common/scaler.h"
+
 namespace tarsel {
 
 namespace {
@@ -68,8 +70,8 @@ bool Conversion::Open(AVPixelFormat sourceFormat, AVPixelFormat destinationForma
     return false;
   copyOnly_ = sourceFormat == destinationFormat;
   if (copyOnly_) return true;
-  scaler_.reset(sws_getContext(width, height, sourceFormat, width, height, destinationFormat,
-                               SWS_BICUBIC, nullptr, nullptr, nullptr));
+  scaler_ =
+      CreateScaler(width, height, sourceFormat, width, height, destinationFormat, SWS_BICUBIC);
   if (!scaler_) return false;
   padded_ = destination_.Padded();
   directRows_ = DirectSourceRows(source_, destinationFormat);

@@ -36,11 +36,12 @@ AVPixelFormat FormatOfCode(uint32_t code) {
 }
 
 // Picture sizes are counted in int by FFmpeg (four bytes a pixel is the widest
-// layout), and its image helpers refuse pictures beyond their own limit.
+// layout), and its image helpers refuse pictures beyond their own limit. That
+// limit is checked first: it bounds both sides, so the product cannot overflow.
 bool SizeFits(int32_t width, int32_t height) {
-  return static_cast<int64_t>(width) * height * 4 <= INT_MAX &&
-         av_image_check_size(static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
-                             nullptr) >= 0;
+  return av_image_check_size(static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                             nullptr) >= 0 &&
+         static_cast<int64_t>(width) * height * 4 <= INT_MAX;
 }
 
 std::unique_ptr<Conversion> MakeConversion(AVPixelFormat source, AVPixelFormat destination,

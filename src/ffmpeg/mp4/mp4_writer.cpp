@@ -32,11 +32,13 @@ bool IsKeyFrame(const uint8_t* data, int32_t length) {
   return length > kNalHeaderOffset && data[kNalHeaderOffset] == kIdrSliceHeader;
 }
 
-bool HasStartCode(const uint8_t* nal, int32_t length) {
-  const bool threeBytes = length >= 3 && nal[0] == 0 && nal[1] == 0 && nal[2] == 1;
-  const bool fourBytes = length >= 4 && nal[0] == 0 && nal[1] == 0 && nal[2] == 0 && nal[3] == 1;
-  return threeBytes || fourBytes;
+int StartCodeLength(const uint8_t* nal, int32_t length) {
+  if (length >= 3 && nal[0] == 0 && nal[1] == 0 && nal[2] == 1) return 3;
+  if (length >= 4 && nal[0] == 0 && nal[1] == 0 && nal[2] == 0 && nal[3] == 1) return 4;
+  return 0;
 }
+
+bool HasStartCode(const uint8_t* nal, int32_t length) { return StartCodeLength(nal, length) > 0; }
 
 // The parameter sets back to back in Annex-B form, zero-padded as FFmpeg wants
 // extradata. The muxers turn Annex-B parameter sets into their own form (avcC
@@ -165,6 +167,10 @@ void MP4Writer::AddSPSPPS(const uint8_t* sps, int32_t spsLength, const uint8_t* 
                           int32_t ppsLength) {
   if (spsLength < 1 || ppsLength < 1) throw Message(kTooFewBytes);
   if (!sps || !pps) throw Message(kNullInput);
+  // A start code alone is an empty set: the file would take it and no player
+  // could decode a single picture.
+  if (spsLength == StartCodeLength(sps, spsLength) || ppsLength == StartCodeLength(pps, ppsLength))
+    throw Message(kTooFewBytes);
   if (!codecContext_) return;
   Extradata extradata = BuildExtradata(sps, spsLength, pps, ppsLength);
   AVCodecContext& video = *codecContext_;
@@ -231,10 +237,8 @@ void MP4Writer::RefuseUnwritable(bool keyFrame) const {
 void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_t dts,
                       int64_t duration) {
   if (!WriteHeader()) throw Message(kCouldNotWrite);
-  if (keyFrame) data = WithParameterSets(data, length);
   AVPacket& packet = *packet_;
-  packet.data = const_cast<uint8_t*>(data);  // read only; the muxer copies what it keeps
-  packet.size = length;
+  CopyIntoPacket(data, length, keyFrame);
   packet.stream_index = stream_->index;
   packet.flags = keyFrame ? AV_PKT_FLAG_KEY : 0;
   // Access units carry one time: decoding and presentation times are the same.
@@ -255,15 +259,20 @@ void MP4Writer::Write(const uint8_t* data, int32_t length, bool keyFrame, int64_
   lastDts_ = dts;
 }
 
-// Containers without a header for the parameter sets (a raw .h264 stream, for
-// one) carry them in the stream: each key frame is written behind them.
-const uint8_t* MP4Writer::WithParameterSets(const uint8_t* data, int32_t& length) {
+// The muxers read past a packet's end as far as FFmpeg's input padding allows
+// (MPEG-TS and AVI look at the first four bytes of even a one-byte unit), so the
+// unit is copied into a zero-padded packet of our own rather than handed over
+// in the caller's buffer, which may end right there. Containers without a
+// header for the parameter sets (a raw .h264 stream, for one) carry them in the
+// stream: each key frame is written behind them.
+void MP4Writer::CopyIntoPacket(const uint8_t* data, int32_t length, bool keyFrame) {
   const AVCodecContext& video = *codecContext_;
-  if (!inBandParameterSets_ || length > INT_MAX - video.extradata_size) return data;
-  keyFrame_.assign(video.extradata, video.extradata + video.extradata_size);
-  keyFrame_.insert(keyFrame_.end(), data, data + length);
-  length = static_cast<int32_t>(keyFrame_.size());
-  return keyFrame_.data();
+  const int prefix = keyFrame && inBandParameterSets_ ? video.extradata_size : 0;
+  if (length > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE - prefix) throw Message(kCouldNotWrite);
+  const int allocated = av_new_packet(packet_.get(), prefix + length);
+  if (allocated < 0) throw Message::FromAv(allocated);
+  if (prefix > 0) std::memcpy(packet_->data, video.extradata, static_cast<std::size_t>(prefix));
+  std::memcpy(packet_->data + prefix, data, static_cast<std::size_t>(length));
 }
 
 // The header is written with the first frame, once the parameter sets are

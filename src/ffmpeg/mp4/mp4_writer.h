@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "ffmpeg/common/av_ptr.h"
 
@@ -52,7 +51,7 @@ class MP4Writer {
   void CheckAccessUnit(const uint8_t* data, int32_t length) const;
   void RefuseUnwritable(bool keyFrame) const;
   void Write(const uint8_t* data, int32_t length, bool keyFrame, int64_t dts, int64_t duration);
-  const uint8_t* WithParameterSets(const uint8_t* data, int32_t& length);
+  void CopyIntoPacket(const uint8_t* data, int32_t length, bool keyFrame);
   bool WriteHeader() noexcept;
   void Finish() noexcept;
 
@@ -72,7 +71,6 @@ class MP4Writer {
   int64_t frameTicks_ = 1;  // one frame at the open's rate, in 90 kHz ticks
   int64_t lastDts_ = AV_NOPTS_VALUE;
   bool inBandParameterSets_ = false;  // the container has no place for them
-  std::vector<uint8_t> keyFrame_;     // a key frame behind its parameter sets
 };
 
 // The MP4 writer with a declared, always empty AAC mono 16 kHz stream at index 1.

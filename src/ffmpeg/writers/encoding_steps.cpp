@@ -11,6 +11,7 @@ extern "C" {
 
 #include "common/boundary.h"
 #include "ffmpeg/common/picture_buffer.h"
+#include "ffmpeg/common/scaler.h"
 
 namespace tarsel {
 
@@ -41,8 +42,8 @@ void BgrConverter::AllocateSource(int width, int height, const char* frameFailur
 }
 
 void BgrConverter::CreateScaler(AVPixelFormat target, const char* scalerFailure) {
-  scaler_.reset(sws_getContext(source_->width, source_->height, AV_PIX_FMT_BGR24, source_->width,
-                               source_->height, target, SWS_BICUBIC, nullptr, nullptr, nullptr));
+  scaler_ = tarsel::CreateScaler(source_->width, source_->height, AV_PIX_FMT_BGR24, source_->width,
+                                 source_->height, target, SWS_BICUBIC);
   if (!scaler_) throw Message(scalerFailure);
 }
 
