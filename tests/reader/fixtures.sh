@@ -28,6 +28,10 @@ fixture reader_854.mp4 '$FF -f lavfi -i testsrc2=size=854x480:rate=25 -frames:v 
 fixture reader_854.bgr '$FF -i "$FIXTURES/reader_854.mp4" '"$BGR"' "$OUT"'
 fixture reader_1366.mp4 '$FF -f lavfi -i testsrc2=size=1366x768:rate=25 -frames:v 3 -c:v libx264 -preset ultrafast "$OUT"'
 fixture reader_1366.bgr '$FF -i "$FIXTURES/reader_1366.mp4" '"$BGR"' "$OUT"'
+fixture reader_422_202.mp4 '$FF -f lavfi -i testsrc2=size=202x60:rate=25 -frames:v 3 -c:v libx264 -pix_fmt yuv422p -preset ultrafast "$OUT"'
+fixture reader_422_202.bgr '$FF -i "$FIXTURES/reader_422_202.mp4" '"$BGR"' "$OUT"'
+fixture reader_jpeg_98.avi '$FF -f lavfi -i testsrc2=size=98x40:rate=25 -frames:v 3 -c:v mjpeg "$OUT"'
+fixture reader_jpeg_98.bgr '$FF -i "$FIXTURES/reader_jpeg_98.avi" '"$BGR"' "$OUT"'
 # MPEG-TS starts at 1.4 s; Matroska counts in milliseconds (60 fps is 16.67 ms).
 fixture reader_bframes.ts '$FF '"$SRC"' -frames:v 100 -c:v libx264 -pix_fmt yuv420p -bf 3 -g 30 "$OUT"'
 fixture reader_bframes_ts.md5 '$FF -i "$FIXTURES/reader_bframes.ts" '"$MD5"' "$OUT"'

@@ -624,23 +624,37 @@ TEST(VideoFrames, StrideLayouts) {
 }
 
 // libswscale's SIMD row writers are inexact at these widths with tightly packed
-// rows; the reader's pictures equal the ffmpeg tool's and stay inside the rows.
+// rows; the reader's pictures equal the ffmpeg tool's and stay inside the rows,
+// whatever the pitch, its direction and the alignment of the rows.
 TEST(VideoFrames, OddWidthsAreExactAndStayInTheirRows) {
-  for (int width : {854, 1366}) {
-    const int height = width == 854 ? 480 : 768, row = width * 3;
-    const std::string clip = "reader_" + std::to_string(width);
-    const auto expected = ReferencePictures(clip + ".bgr", width, height);
-    ASSERT_FALSE(expected.empty());
-    for (int pitch : {row, row + 48}) {
-      SCOPED_TRACE(testing::Message() << clip << " pitch " << pitch);
-      Reader reader(clip + ".mp4");
-      // The buffer ends right after the last row.
-      std::vector<uint8_t> buffer(static_cast<std::size_t>(pitch) * (height - 1) + row, 0xEE);
+  struct Case {
+    const char* clip;
+    int width, height;
+  } cases[] = {{"reader_854", 854, 480},
+               {"reader_1366", 1366, 768},
+               {"reader_422_202", 202, 60},  // 4:2:2
+               {"reader_jpeg_98", 98, 40}};  // full-range 4:2:0 (MJPEG)
+  for (const Case& c : cases) {
+    const int row = c.width * 3;
+    const auto expected = ReferencePictures(std::string(c.clip) + ".bgr", c.width, c.height);
+    ASSERT_FALSE(expected.empty()) << c.clip;
+    for (int pitch : {row, row + 48, row + 5, -row, -row - 7}) {
+      SCOPED_TRACE(testing::Message() << c.clip << " pitch " << pitch);
+      Reader reader(std::string(c.clip) + (c.width == 98 ? ".avi" : ".mp4"));
+      // The buffer ends right after the last row (bottom-up: after the top row's
+      // padding); it starts one byte into an allocation, off any alignment.
+      const std::size_t span =
+          static_cast<std::size_t>(std::abs(pitch)) * (c.height - 1) + (pitch > 0 ? row : -pitch);
+      std::vector<uint8_t> buffer(span + 1, 0xEE);
+      uint8_t* base = buffer.data() + 1;
+      uint8_t* first =
+          pitch > 0 ? base : base + static_cast<std::ptrdiff_t>(-pitch) * (c.height - 1);
       for (std::size_t i = 0; i < expected.size(); ++i) {
         char text[200];
-        ASSERT_EQ(NextInto(reader.handle(), buffer.data(), pitch, text), 0);
-        ExpectRows(buffer.data(), pitch, expected[i], width, height);
+        ASSERT_EQ(NextInto(reader.handle(), first, pitch, text), 0);
+        ExpectRows(first, pitch, expected[i], c.width, c.height);
       }
+      EXPECT_EQ(buffer[0], 0xEE);
     }
   }
 }

@@ -83,6 +83,12 @@ bool PictureKind::Convertible() const {
   return width > 0 && height > 0 && sws_isSupportedInput(format) > 0;
 }
 
+bool PictureKind::ConvertsByColumns() const {
+  const AVPixelFormat plain = WithoutJpegRange(format);
+  return (plain == AV_PIX_FMT_YUV420P || plain == AV_PIX_FMT_YUV422P) && width > 0 && height > 0 &&
+         width % 2 == 0 && height % 2 == 0;
+}
+
 bool PictureKind::operator==(const PictureKind& other) const {
   return width == other.width && height == other.height && format == other.format &&
          matrix == other.matrix && range == other.range;
@@ -107,11 +113,20 @@ bool BgrScaler::Fit(const PictureKind& source, int width, int height) {
 }
 
 bool BgrScaler::Convert(const AVFrame& picture, uint8_t* firstRow, int pitch) {
+  return Scale(picture.data, picture.linesize, picture.height, firstRow, pitch);
+}
+
+bool BgrScaler::Convert(const uint8_t* const planes[], const int pitches[], uint8_t* firstRow,
+                        int pitch) {
+  return Scale(planes, pitches, source_.height, firstRow, pitch);
+}
+
+bool BgrScaler::Scale(const uint8_t* const planes[], const int pitches[], int rows,
+                      uint8_t* firstRow, int pitch) {
   if (!scaler_) return false;
-  uint8_t* planes[4] = {firstRow, nullptr, nullptr, nullptr};
-  const int pitches[4] = {pitch, 0, 0, 0};
-  return sws_scale(scaler_.get(), picture.data, picture.linesize, 0, picture.height, planes,
-                   pitches) == height_;
+  uint8_t* targets[4] = {firstRow, nullptr, nullptr, nullptr};
+  const int targetPitches[4] = {pitch, 0, 0, 0};
+  return sws_scale(scaler_.get(), planes, pitches, 0, rows, targets, targetPitches) == height_;
 }
 
 }  // namespace tarsel

@@ -23,6 +23,11 @@ struct PictureKind {
   static PictureKind Of(const AVCodecContext& decoder);
   // Whether libswscale can read such pictures: a known format it reads, a size.
   bool Convertible() const;
+  // Whether libswscale converts such pictures to BGR24 of their own size pixel
+  // pair by pixel pair, each from its own samples (its converter for 8-bit
+  // 4:2:0 and 4:2:2 of even height): a picture then converts in vertical
+  // strips that start at even columns as it does whole.
+  bool ConvertsByColumns() const;
   bool operator==(const PictureKind& other) const;
 };
 
@@ -34,12 +39,18 @@ class BgrScaler {
   // Converts a picture of the fitted kind into rows pitch bytes apart. False
   // unless every row came out.
   bool Convert(const AVFrame& picture, uint8_t* firstRow, int pitch);
+  // The same from the planes of a picture of the fitted kind, given by the
+  // first sample of each and their pitches.
+  bool Convert(const uint8_t* const planes[], const int pitches[], uint8_t* firstRow, int pitch);
 
   const PictureKind& source() const { return source_; }
   int width() const { return width_; }
   int height() const { return height_; }
 
  private:
+  bool Scale(const uint8_t* const planes[], const int pitches[], int rows, uint8_t* firstRow,
+             int pitch);
+
   ScalerPtr scaler_;
   PictureKind source_;
   int width_ = 0;

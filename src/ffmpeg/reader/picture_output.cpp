@@ -47,13 +47,43 @@ void PictureOutput::Prepare(const AVCodecContext& decoder, int width, int height
 bool PictureOutput::StrideFits(int64_t stride) const { return Magnitude(stride) >= rowBytes_; }
 
 // Only unscaled conversions, whose row writers are known to be exact at such
-// widths, write straight into the caller's rows.
+// widths, write straight into the caller's rows. libswscale's own YUV to RGB
+// converter stores to rows at any address; the general one is given aligned rows.
 bool PictureOutput::CanWriteInPlace(const uint8_t* pixels, int64_t stride) const {
   const PictureKind& source = scaler_.source();
-  return width_ % kExactWidthMultiple == 0 && source.width == width_ && source.height == height_ &&
-         stride % static_cast<int64_t>(kStoreAlignment) == 0 &&
-         reinterpret_cast<uintptr_t>(pixels) % kStoreAlignment == 0 &&
-         Magnitude(stride) <= INT32_MAX;
+  if (width_ % kExactWidthMultiple != 0 || source.width != width_ || source.height != height_ ||
+      Magnitude(stride) > INT32_MAX)
+    return false;
+  return source.ConvertsByColumns() || (stride % static_cast<int64_t>(kStoreAlignment) == 0 &&
+                                        reinterpret_cast<uintptr_t>(pixels) % kStoreAlignment == 0);
+}
+
+// Other widths of such pictures are written in place up to the last multiple of
+// kExactWidthMultiple; the columns right of it are converted aside and copied.
+bool PictureOutput::CanWriteByColumns(int64_t stride) const {
+  const PictureKind& source = scaler_.source();
+  return width_ > kExactWidthMultiple && source.width == width_ && source.height == height_ &&
+         source.ConvertsByColumns() && Magnitude(stride) <= INT32_MAX;
+}
+
+bool PictureOutput::WriteByColumns(const AVFrame& picture, uint8_t* pixels, int64_t stride) {
+  const int left = width_ - width_ % kExactWidthMultiple, right = width_ - left;
+  PictureKind part = scaler_.source();
+  part.width = left;
+  if (!leftColumns_.Fit(part, left, height_)) return false;
+  part.width = right;
+  if (!rightColumns_.Fit(part, right, height_) || !Ensure(rightPart_, right, height_)) return false;
+  // The chroma planes of 4:2:0 and 4:2:2 have one sample for two columns.
+  const uint8_t* const rightPlanes[4] = {picture.data[0] + left, picture.data[1] + left / 2,
+                                         picture.data[2] + left / 2, nullptr};
+  if (!leftColumns_.Convert(picture.data, picture.linesize, pixels, static_cast<int>(stride)) ||
+      !rightColumns_.Convert(rightPlanes, picture.linesize, rightPart_->data[0],
+                             rightPart_->linesize[0]))
+    return false;
+  CopyRows(rightPart_->data[0], rightPart_->linesize[0], pixels + kBytesPerPixel * left,
+           static_cast<std::ptrdiff_t>(stride), static_cast<std::size_t>(kBytesPerPixel) * right,
+           height_);
+  return true;
 }
 
 bool PictureOutput::ConvertInto(const AVFrame& picture, AVFrame& target) {
@@ -78,6 +108,7 @@ bool PictureOutput::Deliver(const AVFrame& picture, uint8_t* pixels, int64_t str
   if (CanWriteInPlace(pixels, stride)) {
     return scaler_.Convert(picture, pixels, static_cast<int>(stride));
   }
+  if (CanWriteByColumns(stride)) return WriteByColumns(picture, pixels, stride);
   if (!Ensure(converted_, width_, height_) || !ConvertInto(picture, *converted_)) return false;
   CopyOut(*converted_, pixels, stride);
   return true;

@@ -33,6 +33,8 @@ class PictureOutput {
  private:
   bool ConvertInto(const AVFrame& picture, AVFrame& target);
   bool CanWriteInPlace(const uint8_t* pixels, int64_t stride) const;
+  bool CanWriteByColumns(int64_t stride) const;
+  bool WriteByColumns(const AVFrame& picture, uint8_t* pixels, int64_t stride);
   void CopyOut(const AVFrame& source, uint8_t* pixels, int64_t stride) const;
 
   int width_ = 0;
@@ -42,6 +44,11 @@ class PictureOutput {
   // Made at first use: a full-size picture costs as much as the decoder's.
   FramePtr converted_;
   FramePtr held_;
+  // Pictures converted by columns: the columns written in place, and the few
+  // right of them, converted aside and copied.
+  BgrScaler leftColumns_;
+  BgrScaler rightColumns_;
+  FramePtr rightPart_;
 };
 
 }  // namespace tarsel
