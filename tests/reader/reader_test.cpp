@@ -475,6 +475,17 @@ TEST(VideoFrames, EveryRouteGivesTheToolsPicture) {
       EXPECT_EQ(n.index, static_cast<uint32_t>(index + 1));
       EXPECT_EQ(Md5Of(picture), expected[index + 1]) << "after index " << index;
     }
+    // Forward steps, short and long, by index and by time: the reader decodes on
+    // or seeks, and gives the same pictures either way.
+    const int half = count / 2;
+    for (int index : {1, 2, 5, 6, 13, half, half + 1, half + 2, count - 3, count - 1, 3, 4}) {
+      const bool byTime = index % 2 == 0;
+      const Delivery d = byTime ? AtTime(reader.handle(), index / c.rate, &picture)
+                                : AtIndex(reader.handle(), index, &picture);
+      ASSERT_EQ(d.result, 0) << "index " << index;
+      EXPECT_EQ(d.index, static_cast<uint32_t>(index));
+      EXPECT_EQ(Md5Of(picture), expected[index]) << "index " << index;
+    }
     ErrorText errorText;
     ASSERT_EQ(VIDEO_Rewind(reader.handle(), errorText), 0);
     ASSERT_EQ(VIDEO_SkipFrames(reader.handle(), 10, errorText), 0);

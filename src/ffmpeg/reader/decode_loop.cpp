@@ -60,6 +60,16 @@ void DecodeLoop::Flush() {
   awaitingKeyPacket_ = bySlots_;
   skippingLeading_ = false;
   slotsToDrop_ = 0;
+  sentAny_ = false;
+  startedAtKey_ = false;
+  untimedPicture_ = false;
+  lastSentDts_ = AV_NOPTS_VALUE;
+  latestPicture_ = AV_NOPTS_VALUE;
+}
+
+bool DecodeLoop::Continuing() const {
+  return startedAtKey_ && !untimedPicture_ && !draining_ && latestPicture_ != AV_NOPTS_VALUE &&
+         lastSentDts_ != AV_NOPTS_VALUE;
 }
 
 bool DecodeLoop::Seek(int64_t timestamp, int flags) {
@@ -111,6 +121,11 @@ void DecodeLoop::Send(int64_t skipBefore) {
     packetPending_ = true;
     return;
   }
+  if (result == 0) {
+    if (!sentAny_) startedAtKey_ = packet.flags & AV_PKT_FLAG_KEY;
+    sentAny_ = true;
+    lastSentDts_ = packet.dts;
+  }
   // A packet the decoder refuses is dropped; the stream reads on.
   av_packet_unref(&packet);
 }
@@ -155,6 +170,10 @@ DecodeLoop::Pull DecodeLoop::Next(int64_t skipBefore) {
     const int received = avcodec_receive_frame(decoder, picture_.get());
     if (received == 0) {
       pictureTimestamp_ = TimestampOfPicture();
+      if (pictureTimestamp_ == AV_NOPTS_VALUE)
+        untimedPicture_ = true;
+      else if (latestPicture_ == AV_NOPTS_VALUE || pictureTimestamp_ > latestPicture_)
+        latestPicture_ = pictureTimestamp_;
       return Pull::kPicture;
     }
     if (received == AVERROR_EOF) return Pull::kEnd;

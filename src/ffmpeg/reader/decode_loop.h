@@ -37,6 +37,15 @@ class DecodeLoop {
   // Back to the input's first packet; the decoder starts over.
   bool Rewind();
 
+  // Whether the pictures still to come decode as they would after a seek to a
+  // key frame before them: the decoder started, after its last seek, at a key
+  // packet and has given a timed picture since, every one of them timed.
+  bool Continuing() const;
+  // The decoding time of the last packet sent, and the latest timestamp of the
+  // pictures given since the last seek.
+  int64_t lastSentDts() const { return lastSentDts_; }
+  int64_t latestPicture() const { return latestPicture_; }
+
  private:
   void Flush();
   Pull SendEndOfInput();
@@ -59,6 +68,12 @@ class DecodeLoop {
   bool awaitingKeyPacket_ = false;
   bool skippingLeading_ = false;
   int slotsToDrop_ = 0;
+  // Since the last seek.
+  bool sentAny_ = false;
+  bool startedAtKey_ = false;
+  bool untimedPicture_ = false;
+  int64_t lastSentDts_ = AV_NOPTS_VALUE;
+  int64_t latestPicture_ = AV_NOPTS_VALUE;
 };
 
 }  // namespace tarsel

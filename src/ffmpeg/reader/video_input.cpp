@@ -222,6 +222,23 @@ bool VideoInput::SeekToStart() {
   return false;
 }
 
+// MP4 and AVI list every frame in their index, in decoding order, with the
+// same decoding times as the packets they give.
+bool VideoInput::NoKeyFrameBetween(int64_t after, int64_t upTo) const {
+  AVStream& video = stream();
+  const int entries = avformat_index_get_entries_count(&video);
+  if (video.nb_frames <= 0 || entries < video.nb_frames || after == AV_NOPTS_VALUE) return false;
+  const int first =
+      av_index_search_timestamp(&video, after, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+  if (first < 0) return false;
+  for (int entry = first + 1; entry < entries; ++entry) {
+    const AVIndexEntry* index = avformat_index_get_entry(&video, entry);
+    if (!index || index->timestamp > upTo) return true;
+    if (index->timestamp > after && (index->flags & AVINDEX_KEYFRAME)) return false;
+  }
+  return true;
+}
+
 // A fresh demuxer on the same input, for containers that cannot seek back to
 // their first packet. It must find the same video stream.
 bool VideoInput::Reopen() {

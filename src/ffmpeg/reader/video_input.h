@@ -52,6 +52,10 @@ class VideoInput {
   // before time 0, raw streams without timestamps), the input is read again from
   // its first byte, or opened again.
   bool SeekToStart();
+  // Whether the container's index, where it lists every frame of the stream,
+  // shows no key frame with a decoding time after `after` and at or before
+  // `upTo`. False when it cannot tell.
+  bool NoKeyFrameBetween(int64_t after, int64_t upTo) const;
 
  private:
   // Where the first decodable video packet lies, to recognise it after a seek.

@@ -188,6 +188,15 @@ bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stri
   target = std::max(target, start);
   const int64_t skipBefore =
       goal.byIndex ? numbering_.EarliestTimestampOf(goal.index) : AV_NOPTS_VALUE;
+  if (WithinReach(goal, target)) {
+    while (decoding_.Next(skipBefore) == DecodeLoop::Pull::kPicture) {
+      const FrameNumbering::Stamp stamp = StampPicture();
+      if (!Reached(goal, stamp)) continue;
+      const int64_t until = goal.byIndex ? numbering_.LastIndexFor(stamp.index) : 0;
+      return Deliver(pixels, stride, until, goal.index);
+    }
+    // The input ended on the way; the seek below starts over.
+  }
   int64_t stepBack = SaturatingProduct(kStepBackFrames, timeline_.ticksPerFrame);
   bool keyCheck = true;
   for (int stepsBack = 0;; ++stepsBack) {
@@ -219,6 +228,16 @@ bool VideoReader::SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stri
     target = stepsBack < kStepBacks ? std::max(start, SaturatingSum(target, -stepBack)) : start;
     stepBack = SaturatingProduct(stepBack, 2);
   }
+}
+
+// A picture the decoder has not yet reached, with no key frame before it that
+// the decoder has not yet passed, is reached by decoding on: a seek would start
+// again from a key frame already decoded.
+bool VideoReader::WithinReach(const Goal& goal, int64_t target) const {
+  if (live_ || !decoding_.Continuing()) return false;
+  const int64_t latest = decoding_.latestPicture();
+  const FrameNumbering::Stamp reached{numbering_.IndexOf(latest), numbering_.SecondsOf(latest)};
+  return !Reached(goal, reached) && input_.NoKeyFrameBetween(decoding_.lastSentDts(), target);
 }
 
 // A live stream reaches a later index by reading on; an index already passed is

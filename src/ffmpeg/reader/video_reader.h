@@ -63,6 +63,7 @@ class VideoReader {
   bool Refused(const uint8_t* pixels, int64_t stride) const;
   bool Deliver(uint8_t* pixels, int64_t stride, int64_t until, int64_t wanted);
   bool SeekAndDeliver(const Goal& goal, uint8_t* pixels, int64_t stride);
+  bool WithinReach(const Goal& goal, int64_t target) const;
   bool ReadOnTo(int32_t index, uint8_t* pixels, int32_t stride);
   bool Reached(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
   bool Beyond(const Goal& goal, const FrameNumbering::Stamp& stamp) const;
