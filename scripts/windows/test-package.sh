@@ -25,7 +25,10 @@ for file in bin/tarsel.dll include/tarsel.h lib/libtarsel.dll.a lib/tarsel.lib l
             lib/cmake/Tarsel/TarselConfig.cmake README-windows.txt LICENSE THIRD-PARTY.md; do
   [[ -f $tree/$file ]] || fail "the zip lacks $file"
 done
-if "$triple-objdump" -h "$tree/bin/tarsel.dll" | grep -q '\.debug_info'; then
+# objdump's output is taken whole before grep looks at it: under pipefail,
+# grep -q leaving early would fail the pipeline by objdump's broken pipe.
+sections=$("$triple-objdump" -h "$tree/bin/tarsel.dll")
+if grep -q '\.debug_info' <<<"$sections"; then
   fail "tarsel.dll still holds its debug sections"
 fi
 imports=$("$triple-objdump" -p "$tree/bin/tarsel.dll" | awk '/DLL Name:/ {print $3}')
@@ -43,7 +46,8 @@ cp "$work"/cmake/*/*.exe "$work/bin/"
 echo "-- read_frames linked against tarsel.lib"
 "$triple-gcc" -O2 -Wall -Wextra -Werror -I"$tree/include" "$root/examples/read_frames/read_frames.c" \
   "$tree/lib/tarsel.lib" -o "$work/read_frames_msvc_implib.exe"
-"$triple-objdump" -p "$work/read_frames_msvc_implib.exe" | grep -q 'DLL Name: tarsel.dll' ||
+program_imports=$("$triple-objdump" -p "$work/read_frames_msvc_implib.exe")
+grep -q 'DLL Name: tarsel.dll' <<<"$program_imports" ||
   fail "the program linked against tarsel.lib does not import tarsel.dll"
 
 export WINEPREFIX=${WINEPREFIX:-$work/wine}
