@@ -6,7 +6,7 @@
 # build is reused.
 #
 # Only what the library and the tests' fixture commands use is built: the
-# codecs, containers, parsers and filters below, libx264, libvpx and LAME from
+# codecs, containers, parsers and filters below, libx264, libvpx, LAME, Vorbis and Opus from
 # Debian 12 for the fixtures, and the file and network protocols. A fixture
 # command that needs more fails with FFmpeg's own message ("Unknown encoder",
 # "Unrecognized option", "No such filter"): add the component to the lists here.
@@ -32,22 +32,22 @@ decoders=wrapped_avframe,h264,hevc,mpeg4,mpeg1video,mpeg2video,h263,flv,ffv1,huf
 decoders+=,aac,aac_latm,mp3,mp3float,mp2,mp2float,ac3,flac,vorbis,opus,wavpack
 decoders+=,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s32le,pcm_f32le,pcm_f64le,pcm_u8,pcm_alaw,pcm_mulaw
 encoders=libx264,ffv1,huffyuv,mpeg4,mpeg1video,mpeg2video,h263,flv,mjpeg,rawvideo,wrapped_avframe
-encoders+=,libvpx_vp8,aac,libmp3lame,mp2,ac3,ac3_fixed,flac,wavpack
+encoders+=,libvpx_vp8,libvorbis,libopus,aac,libmp3lame,mp2,ac3,ac3_fixed,flac,wavpack
 encoders+=,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s32le,pcm_f32le,pcm_u8
 muxers=mp4,mov,ipod,tgp,tg2,matroska,webm,avi,nut,mpegts,mpeg1system,adts,wav,flv,h264,mjpeg,rawvideo
-muxers+=,mp3,wv,flac,framemd5,md5,framecrc,null,pcm_s16le,image2
+muxers+=,matroska_audio,ogg,mp3,wv,flac,framemd5,md5,framecrc,null,pcm_s16le,image2
 demuxers=mov,matroska,avi,nut,mpegts,mpegps,mpegvideo,aac,h264,hevc,m4v,wav,mp3,flv,mjpeg
 demuxers+=,rawvideo,wv,flac,ogg,ac3,gif,pcm_s16le,concat,rtsp,sdp,rtp,image2
 parsers=h264,hevc,aac,aac_latm,mpeg4video,mpegvideo,mpegaudio,mjpeg,vp8,vp9,ac3,flac,opus,vorbis
 bsfs=h264_mp4toannexb,hevc_mp4toannexb,aac_adtstoasc,extract_extradata,vp9_superframe
 bsfs+=,mpeg4_unpack_bframes,h264_metadata,null,setts
 filters=testsrc,testsrc2,color,sine,aevalsrc,anullsrc,scale,aresample,format,aformat,null,anull
-filters+=,setsar,setdar,select,aselect,pan,geq,fps,trim,atrim,copy,settb,asettb,setpts,asetpts
+filters+=,hue,setsar,setdar,select,aselect,pan,geq,fps,trim,atrim,copy,settb,asettb,setpts,asetpts
 protocols=file,pipe,concat,tcp,udp,rtp,http,rtmp
 configure_args=(
   --enable-shared --disable-static --disable-doc --disable-debug --enable-rpath
   --disable-autodetect --enable-pthreads --disable-everything
-  --enable-gpl --enable-libx264 --enable-libvpx --enable-libmp3lame
+  --enable-gpl --enable-libx264 --enable-libvpx --enable-libmp3lame --enable-libvorbis --enable-libopus
   --disable-ffplay --disable-postproc --enable-avdevice --enable-indev=lavfi
   --enable-decoder="$decoders" --enable-encoder="$encoders"
   --enable-muxer="$muxers" --enable-demuxer="$demuxers"
@@ -56,7 +56,7 @@ configure_args=(
 )
 
 install_packages() {
-  local packages=(build-essential nasm pkg-config libx264-dev libvpx-dev libmp3lame-dev xz-utils dpkg-dev)
+  local packages=(build-essential nasm pkg-config libx264-dev libvpx-dev libmp3lame-dev libvorbis-dev libopus-dev xz-utils dpkg-dev)
   local missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
