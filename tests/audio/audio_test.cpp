@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <libavformat/version.h>
 
 #include "support/test_support.h"
 #include "tarsel.h"
@@ -463,6 +464,9 @@ TEST(AudioReader, DecodedSamplesMatchTheFfmpegTool) {
 // it. A jump into a damaged file is answered, and reading goes on to the end.
 TEST(AudioReader, BrokenFilesAreRefusedOrGiveTheToolsSamples) {
   constexpr char kInvalidData[] = "Invalid data found when processing input";
+  // FFmpeg 7 finds no stream in a WAV header of 65535 channels, where 5.1
+  // refuses it, and opens the MP4 whose sample-size table has a flipped bit.
+  constexpr bool kFfmpeg7 = LIBAVFORMAT_VERSION_MAJOR >= 61;
   const struct {
     const char* name;
     int result;
@@ -473,7 +477,8 @@ TEST(AudioReader, BrokenFilesAreRefusedOrGiveTheToolsSamples) {
       {"audio_bad_header_cut.wav", 1, kInvalidData},
       {"audio_bad_no_rate.wav", 1, kInvalidData},
       {"audio_bad_no_channels.wav", 1, "Could not find audio stream"},
-      {"audio_bad_65535_channels.wav", 1, "Invalid argument"},
+      {"audio_bad_65535_channels.wav", 1,
+       kFfmpeg7 ? "Could not find audio stream" : "Invalid argument"},
       {"audio_bad_bits.wav", 1, "Could not find the proper codec."},
       {"audio_bad_cut.ogg", 1, "End of file"},
       {"audio_bad_ogg_flip.ogg", 1, kInvalidData},
@@ -496,6 +501,11 @@ TEST(AudioReader, BrokenFilesAreRefusedOrGiveTheToolsSamples) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if (kFfmpeg7 && std::string(c.name) == "audio_bad_stsz_flip.m4a") {
+      Reader reader(c.name);
+      reader.ReadAll(false);  // to a clean end; the tool's samples are not made for it
+      continue;
+    }
     if (c.result != 0) {
       void* handle = nullptr;
       int32_t index = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <libavcodec/version.h>
 
 #include "support/test_support.h"
 #include "tarsel.h"
@@ -467,6 +468,7 @@ TEST_F(DecoderTest, BadPacketsAreSurvived) {
 // Broken packets, named: each gives its result and size on a fresh decoder,
 // which then decodes the stream's first access unit exactly.
 TEST_F(DecoderTest, BrokenPacketsAreNamed) {
+  constexpr bool kFfmpeg7 = LIBAVCODEC_VERSION_MAJOR >= 61;
   const auto units = ReadAccessUnits(FixturePath("convert_176x144.h264"));
   const auto expected = References("convert_176x144.bgr", 176, 144);
   ASSERT_EQ(units.size(), 20u);
@@ -508,8 +510,10 @@ TEST_F(DecoderTest, BrokenPacketsAreNamed) {
       {"an SPS alone", sps, 1, -1},
       {"empty parameter sets and a slice", join({{0, 0, 0, 1, 0x67, 0, 0, 0, 1, 0x68}, slice}), 1,
        -1},
-      {"a 65536x65536 picture declared", join({SequenceParameterSet(4096, 4096), pps, slice}), 0,
-       0},
+      // FFmpeg 7 refuses the slice of a picture beyond its limits; 5.1 decodes
+      // nothing from it.
+      {"a 65536x65536 picture declared", join({SequenceParameterSet(4096, 4096), pps, slice}),
+       kFfmpeg7 ? 1 : 0, kFfmpeg7 ? -1 : 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
