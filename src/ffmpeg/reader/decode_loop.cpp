@@ -29,6 +29,7 @@ void DecodeLoop::Open(VideoInput& input, bool live, DictionaryPtr options) {
   if (avcodec_parameters_to_context(decoder_.get(), stream.codecpar) < 0)
     throw Message(kNoCodecParameters);
   decoder_->pkt_timebase = stream.time_base;
+  unreferenced_.Describe(*stream.codecpar);
   // Files decode on all cores with frame and slice threads; live inputs use
   // slice threads only, which add no pictures of latency.
   decoder_->thread_count = 0;
@@ -113,6 +114,13 @@ void DecodeLoop::Send(int64_t skipBefore) {
   const bool skippable = skipBefore != AV_NOPTS_VALUE && !bySlots_ &&
                          packet.pts != AV_NOPTS_VALUE && !(packet.flags & AV_PKT_FLAG_KEY) &&
                          packet.pts < skipBefore;
+  // A packet the decoder would skip whole is not sent: in the decoder it would
+  // still take a frame thread's turn, which leaves a core idle while seeking.
+  if (skippable && unreferenced_.Unreferenced(packet)) {
+    Sent(packet);
+    av_packet_unref(&packet);
+    return;
+  }
   const AVDiscard discard = skippable ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
   if (decoder_->skip_frame != discard) decoder_->skip_frame = discard;
   const int result = avcodec_send_packet(decoder_.get(), &packet);
@@ -121,13 +129,15 @@ void DecodeLoop::Send(int64_t skipBefore) {
     packetPending_ = true;
     return;
   }
-  if (result == 0) {
-    if (!sentAny_) startedAtKey_ = packet.flags & AV_PKT_FLAG_KEY;
-    sentAny_ = true;
-    lastSentDts_ = packet.dts;
-  }
+  if (result == 0) Sent(packet);
   // A packet the decoder refuses is dropped; the stream reads on.
   av_packet_unref(&packet);
+}
+
+void DecodeLoop::Sent(const AVPacket& packet) {
+  if (!sentAny_) startedAtKey_ = packet.flags & AV_PKT_FLAG_KEY;
+  sentAny_ = true;
+  lastSentDts_ = packet.dts;
 }
 
 DecodeLoop::Pull DecodeLoop::SendEndOfInput() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ffmpeg/common/av_ptr.h"
+#include "ffmpeg/reader/unreferenced_packets.h"
 #include "ffmpeg/reader/video_input.h"
 
 namespace tarsel {
@@ -50,6 +51,7 @@ class DecodeLoop {
   void Flush();
   Pull SendEndOfInput();
   void Send(int64_t skipBefore);
+  void Sent(const AVPacket& packet);
   bool Admit();
   void RememberSlot(int64_t timestamp);
   bool TakeSlot(int64_t* timestamp);
@@ -57,6 +59,7 @@ class DecodeLoop {
 
   VideoInput* input_ = nullptr;
   CodecContextPtr decoder_;
+  UnreferencedPackets unreferenced_;
   FramePtr picture_;
   PacketPtr packet_;
   int64_t pictureTimestamp_ = AV_NOPTS_VALUE;
