@@ -24,7 +24,6 @@
 
 #include "../deliveries.h"
 #include "../fake_env.h"
-#include "mediafoundation/platform/linux/alsa_microphones.h"
 #include "mediafoundation/platform/linux/v4l2_cameras.h"
 #include "support/test_support.h"
 #include "tarsel.h"
@@ -157,10 +156,6 @@ class ScriptedV4l2 final : public V4l2Io {
 
   // Called once the grabber has listed the devices: open errors apply from then.
   void Listed() { listed_ = true; }
-  void Unplug(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    nodes_.at(path).gone = true;
-  }
   Node Snapshot(const std::string& path) {
     std::lock_guard lock(mutex_);
     return nodes_.at(path);
@@ -175,10 +170,8 @@ class ScriptedV4l2 final : public V4l2Io {
   }
   int32_t Control(const std::string& path, UINT32 id) {
     std::lock_guard lock(mutex_);
-    for (const auto& control : nodes_.at(path).script.controls) {
-      if (control.id == id) return control.value;
-    }
-    return -999;
+    const ScriptedControl* control = FindControl(nodes_.at(path), id);
+    return control ? control->value : -999;
   }
 
  private:
@@ -467,12 +460,6 @@ CameraScript RangeCamera() {
   return script;
 }
 
-CameraScript MetadataNode() {
-  CameraScript script;
-  script.caps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
-  return script;
-}
-
 // ------------------------------------------------------------ fixture
 
 class V4l2Cameras : public ::testing::Test {
@@ -495,18 +482,14 @@ class V4l2Cameras : public ::testing::Test {
     deliveries.Reset();
   }
   // Lists the scripted nodes and opens the first camera.
-  void Open(std::vector<CameraScript> scripts, bool asynchronous, int expectedOpen = 0) {
+  void Open(std::vector<CameraScript> scripts, bool asynchronous) {
     for (std::size_t i = 0; i < scripts.size(); ++i) {
       io_->Add("/dev/video" + std::to_string(i), std::move(scripts[i]));
     }
     ErrorText error;
     ASSERT_EQ(MFCamGrabber_Init(&camera_, &devices_, error), 0) << error.text;
     io_->Listed();
-    ASSERT_EQ(MFCamGrabber_OpenCamera(camera_, 0, asynchronous, &formats_, error), expectedOpen)
-        << error.text;
-    if (expectedOpen) {
-      EXPECT_STREQ(error.text, "Error activating video device");
-    }
+    ASSERT_EQ(MFCamGrabber_OpenCamera(camera_, 0, asynchronous, &formats_, error), 0) << error.text;
   }
   int Start(UINT32 width, UINT32 height, int rate, int pixelFormat) {
     ErrorText error;
@@ -539,10 +522,13 @@ class V4l2Cameras : public ::testing::Test {
 
 // ------------------------------------------------------------ tests
 
-TEST_F(V4l2Cameras, CaptureNodesAreListedByTheirCardNames) {
-  CameraScript output;
+// Capture nodes only, by their card names; each catalogue follows the driver,
+// then the sizes decoded from MJPEG.
+TEST_F(V4l2Cameras, CaptureNodesAreListedWithTheirCatalogues) {
+  CameraScript metadata, output;
+  metadata.caps = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
   output.caps = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
-  Open({UsualCamera(), MetadataNode(), RangeCamera(), output}, false);
+  Open({UsualCamera(), metadata, RangeCamera(), output}, false);
   EXPECT_EQ(devices_, 2u);
   char name[32] = {};
   uint32_t copied = 0;
@@ -550,10 +536,6 @@ TEST_F(V4l2Cameras, CaptureNodesAreListedByTheirCardNames) {
   EXPECT_EQ(std::string(name, copied), "Scripted Camera");
   ASSERT_EQ(MFCamGrabber_GetDeviceName(camera_, 1, name, &copied, 32), 0);
   EXPECT_EQ(std::string(name, copied), "Cam\xE9ra \x2D");  // one byte per UTF-16 unit
-}
-
-TEST_F(V4l2Cameras, CatalogueFollowsTheDriverThenDecodedSizes) {
-  Open({UsualCamera(), RangeCamera()}, false);
   struct Entry {
     const GUID& subtype;
     UINT32 width, height, numerator, denominator;
@@ -662,19 +644,27 @@ TEST_F(V4l2Cameras, PolledFramesAreTheDriversInOrderWithItsTimes) {
   }
 }
 
-TEST_F(V4l2Cameras, DeliveredFramesCarryTheDriversMonotonicTimes) {
-  Open({UsualCamera()}, true);
+// The camera is unplugged after its third frame: delivery ends there.
+TEST_F(V4l2Cameras, DeliveredFramesCarryTheDriversTimesUntilUnplugged) {
+  CameraScript script = UsualCamera();
+  script.framesBeforeUnplug = 3;
+  Open({script}, true);
   ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
   ASSERT_EQ(Start(640, 480, 15, 1), 0);
   ASSERT_TRUE(deliveries.WaitFor(3));
-  MFCamGrabber_StopGrabbing(camera_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto seen = deliveries.Copy();
+  ASSERT_EQ(seen.size(), 3u);
   for (UINT32 n = 0; n < 3; ++n) {
     EXPECT_EQ(seen[n].number, n + 1);
     EXPECT_EQ(seen[n].Frame(), n);
     EXPECT_EQ(seen[n].bytes.size(), 640u * 480 * 2);
     EXPECT_EQ(seen[n].time, kBaseSeconds * 10'000'000 + n * 1'000'000 / 15 * 10);
   }
+  // Registering again does not restart delivery.
+  ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(deliveries.Copy().size(), 3u);
 }
 
 TEST_F(V4l2Cameras, MjpegSizesAreDecodedToNv12LikeTheReference) {
@@ -848,15 +838,14 @@ TEST_F(V4l2Cameras, BusyMissingAndUnpluggedCamerasFailWithThePlatformsCodes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto io = std::make_shared<ScriptedV4l2>();
+    Reset();  // and the case before left nothing open or mapped
     CameraScript script = UsualCamera();
     c.prepare(script);
-    io->Add("/dev/video0", script);
-    V4l2CameraProvider provider(io);
+    io_->Add("/dev/video0", script);
     std::vector<DeviceEntry> listed =
-        provider.ListDevices(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
+        provider_->ListDevices(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
     ASSERT_EQ(listed.size(), 1u);
-    io->Listed();
+    io_->Listed();
     HRESULT activation = S_OK;
     std::shared_ptr<CaptureStream> stream;
     try {
@@ -873,50 +862,8 @@ TEST_F(V4l2Cameras, BusyMissingAndUnpluggedCamerasFailWithThePlatformsCodes) {
         hr = stream->Read(nullptr, &time, sample.Put());
       }
       EXPECT_EQ(hr, c.reading);
-      stream.reset();
     }
-    EXPECT_TRUE(io->Released());
   }
-}
-
-TEST_F(V4l2Cameras, UnplugEndsDelivery) {
-  CameraScript script = UsualCamera();
-  script.framesBeforeUnplug = 3;
-  Open({script}, true);
-  ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
-  ASSERT_EQ(Start(320, 240, 30, 1), 0);
-  ASSERT_TRUE(deliveries.WaitFor(3));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(deliveries.Copy().size(), 3u);
-  // Registering again does not restart delivery.
-  ASSERT_EQ(MFCamGrabber_SetFrameReadyCallBack(camera_, Record), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(deliveries.Copy().size(), 3u);
-}
-
-// The system's own providers on this machine, which has no camera and no sound
-// card: they list nothing and fail nowhere.
-TEST(SystemDevices, ListWhatTheMachineHas) {
-  const auto cameras = V4l2CameraProvider(SystemV4l2Io())
-                           .ListDevices(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-  const auto microphones = AlsaMicrophoneProvider(SystemAlsaIo())
-                               .ListDevices(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_AUDCAP_GUID);
-  if (!tarsel_test::FileExists("/dev/video0")) {
-    EXPECT_TRUE(cameras.empty());
-  }
-  if (!tarsel_test::FileExists("/dev/snd/controlC0")) {
-    EXPECT_TRUE(microphones.empty());
-  }
-  tarsel_test::FakeDevicesOff noFakes;
-  void* grabber = nullptr;
-  uint32_t count = 99;
-  ErrorText error;
-  ASSERT_EQ(MFAudioGrabber_Init(&grabber, &count, error), 0) << error.text;
-  EXPECT_EQ(count, microphones.size());
-  MFAudioGrabber_Clear(&grabber);
-  ASSERT_EQ(MFCamGrabber_Init(&grabber, &count, error), 0) << error.text;
-  EXPECT_EQ(count, cameras.size());
-  MFCamGrabber_Clear(&grabber);
 }
 
 }  // namespace
