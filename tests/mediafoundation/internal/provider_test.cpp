@@ -53,7 +53,6 @@ class BrokenProvider final : public tarsel::platform::DeviceProvider {
 
 class TestCamGrabber : public tarsel::MFCamGrabber {
  public:
-  using CaptureGrabber::IsAsync;
   using CaptureGrabber::SourceReader;
 };
 
@@ -125,7 +124,6 @@ TEST(Providers, OpenAfterAFailedAsynchronousOpenIsSynchronous) {
   EXPECT_EQ(formats, 77u);
   grabber->OpenDevice(2, false, &formats);  // the second fake camera
   EXPECT_EQ(formats, 1u);
-  EXPECT_FALSE(grabber->IsAsync());
   DWORD flags = 0;
   LONGLONG time = 0;
   tarsel::ComPtr<IMFSample> sample;
