@@ -12,7 +12,8 @@ namespace tarsel_test {
 
 enum class SampleKind { kPcm, kFloat };
 
-// Channel channel of interleaved samples, scaled to -1..1.
+// Channel channel of interleaved samples, scaled to -1..1: 32-bit float, or
+// signed integers of 16 bits or more.
 inline std::vector<double> DecodeChannel(const uint8_t* bytes, std::size_t size, SampleKind kind,
                                          int bits, int channels, int channel) {
   const std::size_t width = static_cast<std::size_t>(bits / 8);
@@ -21,16 +22,10 @@ inline std::vector<double> DecodeChannel(const uint8_t* bytes, std::size_t size,
   for (std::size_t at = width * static_cast<std::size_t>(channel); at + width <= size;
        at += frame) {
     const uint8_t* p = bytes + at;
-    if (kind == SampleKind::kFloat && bits == 32) {
+    if (kind == SampleKind::kFloat) {
       float value;
       std::memcpy(&value, p, 4);
       values.push_back(value);
-    } else if (kind == SampleKind::kFloat) {
-      double value;
-      std::memcpy(&value, p, 8);
-      values.push_back(value);
-    } else if (bits == 8) {
-      values.push_back((p[0] - 128) / 128.0);
     } else {
       // Little-endian signed integer of width bytes, sign taken from the top byte.
       int64_t value = static_cast<int8_t>(p[width - 1]);
