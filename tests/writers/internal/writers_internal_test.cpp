@@ -10,7 +10,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "common/boundary.h"
 #include "ffmpeg/common/default_codecs.h"
 #include "ffmpeg/writers/encoding_steps.h"
 #include "ffmpeg/writers/vid_writer.h"
@@ -20,23 +19,13 @@ extern "C" {
 TEST(FrameRateRule, PowersOfTenUntilWithinAThousandthAndThirtyTwoBits) {
   struct Case {
     double rate;
-    int num;
-    int den;
+    int num, den;
   };
-  for (const Case& c :
-       {Case{15.0, 1, 15}, Case{25.0, 1, 25}, Case{29.97, 100, 2997}, Case{23.976, 1000, 23976},
-        Case{59.94, 100, 5994}, Case{0.5, 10, 5}, Case{1.0 / 3.0, 1000, 333}}) {
+  for (const Case& c : {Case{25.0, 1, 25}, Case{23.976, 1000, 23976}, Case{59.94, 100, 5994},
+                        Case{0.5, 10, 5}, Case{1.0 / 3.0, 1000, 333}}) {
     const AVRational timeBase = tarsel::TimeBaseForRate(c.rate, "bad rate");
     EXPECT_EQ(timeBase.num, c.num) << c.rate;
     EXPECT_EQ(timeBase.den, c.den) << c.rate;
-  }
-  for (double rate : {0.0, -1.0, 0.0004, 3e9}) {
-    try {
-      tarsel::TimeBaseForRate(rate, "bad rate");
-      ADD_FAILURE() << rate;
-    } catch (const tarsel::Message& message) {
-      EXPECT_STREQ(message.text(), "bad rate");
-    }
   }
 }
 
