@@ -536,20 +536,28 @@ struct Use {
   int (*run)(char* error);
 };
 
+int Video(const char* fixture, char* e) {
+  return ReadVideo(fixture ? FixturePath(fixture).c_str() : nullptr, 1, 0, e).result;
+}
+int Audio(const char* fixture, char* e) {
+  return ReadAudio(FixturePath(fixture).c_str(), 1, e).result;
+}
+int OpenLowLevel(const char* name, int32_t width, int32_t height, char* e) {
+  return Refuse(LLWRITER_Init, ScratchPath(name).c_str(), width, height, 25.0, e);
+}
+int OpenTimed(const char* name, int32_t withAudio, int32_t rate, char* e) {
+  return Refuse(VIDWRITER_Init, ScratchPath(name).c_str(), kWidth, kHeight, withAudio, "", 400000,
+                rate, 12, e);
+}
+
 const Use kUses[] = {
-    {"video", nullptr,
-     [](char* e) { return ReadVideo(FixturePath("stress_h264_aac.mp4").c_str(), 1, 0, e).result; }},
-    {"video", "No path given", [](char* e) { return ReadVideo(nullptr, 1, 0, e).result; }},
-    {"video", "No such file or directory",
-     [](char* e) { return ReadVideo(FixturePath("stress_missing.mp4").c_str(), 1, 0, e).result; }},
-    {"video", "Could not find videostream",
-     [](char* e) { return ReadVideo(FixturePath("stress_tone.wav").c_str(), 1, 0, e).result; }},
-    {"audio", nullptr,
-     [](char* e) { return ReadAudio(FixturePath("stress_h264_aac.mp4").c_str(), 1, e).result; }},
-    {"audio", "No such file or directory",
-     [](char* e) { return ReadAudio(FixturePath("stress_missing.wav").c_str(), 1, e).result; }},
-    {"audio", "Could not find audio stream",
-     [](char* e) { return ReadAudio(FixturePath("stress_h264.flv").c_str(), 1, e).result; }},
+    {"video", nullptr, [](char* e) { return Video("stress_h264_aac.mp4", e); }},
+    {"video", "No path given", [](char* e) { return Video(nullptr, e); }},
+    {"video", "No such file or directory", [](char* e) { return Video("stress_missing.mp4", e); }},
+    {"video", "Could not find videostream", [](char* e) { return Video("stress_tone.wav", e); }},
+    {"audio", nullptr, [](char* e) { return Audio("stress_h264_aac.mp4", e); }},
+    {"audio", "No such file or directory", [](char* e) { return Audio("stress_missing.wav", e); }},
+    {"audio", "Could not find audio stream", [](char* e) { return Audio("stress_h264.flv", e); }},
     {"aac", nullptr, DecodeAac},
     {"aac", "The channel count must be between 1 and 8.",
      [](char* e) { return Refuse(AACDECODER_Init, 0, 44100, 44100, e); }},
@@ -557,35 +565,18 @@ const Use kUses[] = {
      [](char* e) { return Refuse(AACDECODER_Init, 2, 44100, -1, e); }},
     {"writers", nullptr, [](char* e) { return WriteLowLevel(ScratchPath("lifecycle.avi"), 1, e); }},
     {"writers", "Invalid picture size",
-     [](char* e) {
-       return Refuse(LLWRITER_Init, ScratchPath("lifecycle.avi").c_str(), 65535, 65535, 25.0, e);
-     }},
+     [](char* e) { return OpenLowLevel("lifecycle.avi", 65535, 65535, e); }},
     {"writers", "Could not init video format",
-     [](char* e) {
-       return Refuse(LLWRITER_Init, ScratchPath("x.notacontainer").c_str(), kWidth, kHeight, 25.0,
-                     e);
-     }},
+     [](char* e) { return OpenLowLevel("x.notacontainer", kWidth, kHeight, e); }},
     {"writers", "No such file or directory",
-     [](char* e) {
-       return Refuse(LLWRITER_Init, ScratchPath("missing/x.avi").c_str(), kWidth, kHeight, 25.0, e);
-     }},
+     [](char* e) { return OpenLowLevel("missing/x.avi", kWidth, kHeight, e); }},
     {"writers", nullptr, [](char* e) { return WriteTimed(ScratchPath("lifecycle.avi"), 1, e); }},
     // FFmpeg's own AAC encoder takes no 16-bit samples.
     {"writers", "Audio Encoder does not support sample format",
-     [](char* e) {
-       return Refuse(VIDWRITER_Init, ScratchPath("lifecycle.avi").c_str(), kWidth, kHeight, 1, "",
-                     400000, 25, 12, e);
-     }},
-    {"writers", "Invalid frame rate",
-     [](char* e) {
-       return Refuse(VIDWRITER_Init, ScratchPath("lifecycle.avi").c_str(), kWidth, kHeight, 0, "",
-                     400000, 0, 12, e);
-     }},
+     [](char* e) { return OpenTimed("lifecycle.avi", 1, 25, e); }},
+    {"writers", "Invalid frame rate", [](char* e) { return OpenTimed("lifecycle.avi", 0, 0, e); }},
     {"writers", "No such file or directory",
-     [](char* e) {
-       return Refuse(VIDWRITER_Init, ScratchPath("missing/x.avi").c_str(), kWidth, kHeight, 1, "",
-                     400000, 25, 12, e);
-     }},
+     [](char* e) { return OpenTimed("missing/x.avi", 1, 25, e); }},
     {"mp4writer", nullptr, [](char* e) { return WriteMp4(ScratchPath("lifecycle.mp4"), 2, e); }},
     {"mp4writer", "Invalid picture size", [](char* e) { return Mp4Writer("lifecycle.mp4", 0, e); }},
     {"mp4writer", "No such file or directory",
