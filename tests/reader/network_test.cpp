@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -87,6 +88,12 @@ ServerScript& HttpServer() {
 std::string Rtsp(bool tcp, const char* mount) {
   return (tcp ? "xxrtsp://127.0.0.1:" : "rtsp://127.0.0.1:") +
          std::to_string(RtspServer().ports()[0]) + "/" + mount;
+}
+
+// The HTTP server's silent port, taken for an RTSP server that never answers.
+std::string SilentRtsp(bool tcp) {
+  return (tcp ? "xxrtsp://127.0.0.1:" : "rtsp://127.0.0.1:") +
+         std::to_string(HttpServer().ports()[1]) + "/x";
 }
 
 std::string Http(const std::string& path, int port = 0) {
@@ -261,15 +268,11 @@ TEST_F(Network, EveryPictureInOrderOnEachRoute) {
     SCOPED_TRACE(route.name);
     Stream stream(route.address, route.references);
     ASSERT_EQ(stream.result(), 0) << stream.text();
-    const VidInfo info = stream.Info();
-    EXPECT_EQ(info.width, route.references.width);
-    EXPECT_EQ(info.frameCount, 0);
-    EXPECT_EQ(info.duration, 0.0);
-    EXPECT_EQ(info.startTimestamp, 0);
-    EXPECT_EQ(info.streamDuration, 0.0);
-    EXPECT_EQ(info.streamDurationTicks, 0);
-    EXPECT_EQ(info.streamFrameCount, 0);
-    EXPECT_EQ(info.lastPacketTime, 0.0);
+    const VidInfo i = stream.Info();
+    EXPECT_EQ(i.width, route.references.width);
+    EXPECT_EQ(std::make_tuple(i.frameCount, i.duration, i.startTimestamp, i.streamDuration,
+                              i.streamDurationTicks, i.streamFrameCount, i.lastPacketTime),
+              std::make_tuple(0, 0.0, int64_t{0}, 0.0, int64_t{0}, int64_t{0}, 0.0));
     double first = 0, previous = -1;
     for (int k = 0; k < 30; ++k) {
       const Delivery d = stream.Next(k);
@@ -298,10 +301,8 @@ TEST_F(Network, SilentAndStalledServersEndWithinTheTimeouts) {
     int delivered;  // -1: the open fails
   };
   const Case cases[] = {
-      {"silent RTSP server", "rtsp://127.0.0.1:" + std::to_string(HttpServer().ports()[1]) + "/x",
-       -1},
-      {"silent RTSP server over TCP",
-       "xxrtsp://127.0.0.1:" + std::to_string(HttpServer().ports()[1]) + "/x", -1},
+      {"silent RTSP server", SilentRtsp(false), -1},
+      {"silent RTSP server over TCP", SilentRtsp(true), -1},
       {"silent MJPEG camera", Http("video.cgi", 1), -1},
       {"frozen RTSP server over UDP", Rtsp(false, "stall"), kStallAfter},
       {"frozen RTSP server over TCP", Rtsp(true, "stall"), kStallAfter},
@@ -333,7 +334,7 @@ TEST_F(Network, CallbackEndsABlockedOpenOrRead) {
   SetEnvironment(kReadTimeout, kLongTimeout);
 
   watch.abortAt = Clock::now() + std::chrono::seconds(1);
-  Stream silent("rtsp://127.0.0.1:" + std::to_string(HttpServer().ports()[1]) + "/x", Clip());
+  Stream silent(SilentRtsp(false), Clip());
   EXPECT_EQ(silent.result(), 1);
   EXPECT_STREQ(silent.text(), kAborted);
 
