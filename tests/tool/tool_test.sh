@@ -234,7 +234,11 @@ case_demo() {
 
 # Failures and the command line: exit code | stdout and stderr match | arguments.
 case_errors() {
-  local port=$((20000 + RANDOM % 20000))
+  local port=$((20000 + RANDOM % 20000)) command
+  for command in info frames sheet transcode audio mux devices record demo; do
+    run 0 "$command" --help
+    expect "$out$err" "Usage: tarsel $command" "tarsel $command --help"
+  done
   printf 'not a video\n' >"$WORK/text.mp4"
   head -c 20000 "$CLIP" >"$WORK/cut.mp4"
   while IFS='|' read -r code pattern args; do
@@ -248,15 +252,6 @@ case_errors() {
 0 | ^tarsel [0-9]+\.[0-9]+\.[0-9]+$ | --version
 2 | Usage: tarsel | 
 2 | not expected: bogus | bogus
-0 | Usage: tarsel info | info --help
-0 | Usage: tarsel frames | frames --help
-0 | Usage: tarsel sheet | sheet --help
-0 | Usage: tarsel transcode | transcode --help
-0 | Usage: tarsel audio | audio --help
-0 | Usage: tarsel mux | mux --help
-0 | Usage: tarsel devices | devices --help
-0 | Usage: tarsel record | record --help
-0 | Usage: tarsel demo | demo --help
 1 | ^tarsel: /nonexistent/clip.mp4: No such file or directory$ | info /nonexistent/clip.mp4
 1 | ^tarsel: .*text.mp4: Invalid data found when processing input$ | info "$WORK/text.mp4"
 # FFmpeg's own complaint about the cut file stays silent: this line only.
