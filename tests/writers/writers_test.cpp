@@ -434,28 +434,30 @@ TEST(TimedWriter, RefusedPicturesLeaveTheCountsAndTheWriterUsable) {
   EXPECT_EQ(file.pictures.size(), 3u);
 }
 
+// The format name, or else the extension, chooses the container and its codec:
+// Matroska and MP4 get H.264 where FFmpeg has libx264 (Debian), MPEG-4 where it
+// has not (Windows).
 TEST(TimedWriter, TheFormatNameOrTheExtensionChoosesTheCodec) {
-  const DecodedFile named = WriteTimed("vid_named.mkv", "avi", EverySlot(4));
-  EXPECT_EQ(named.container, "avi");
-  EXPECT_EQ(named.codec, "mpeg4");
-  EXPECT_EQ(named.codecTag, MKTAG('d', 'i', 'v', 'x'));
-  EXPECT_EQ(named.pictures.size(), 4u);
-  std::vector<uint32_t> added;
-  const DecodedFile mpeg = WriteTimed("vid_default.mpg", "", EverySlot(4), &added);
-  EXPECT_EQ(added, std::vector<uint32_t>(4, 1));
-  EXPECT_EQ(mpeg.codec, "mpeg1video");
-  EXPECT_EQ(mpeg.pictures.size(), 4u);
-  EXPECT_EQ(mpeg.decodeErrors, 0);
-}
-
-TEST(TimedWriter, MatroskaAndMp4UseTheContainersDefaultCodec) {
-  // H.264 where FFmpeg has libx264 (Debian), MPEG-4 where it has not (Windows).
-  for (const char* name : {"vid_default.mkv", "vid_default.mp4"}) {
-    const AVOutputFormat* format = av_guess_format(nullptr, name, nullptr);
-    ASSERT_NE(format, nullptr);
-    const DecodedFile file = WriteTimed(name, "", {-1.0, -1.0, -1.0});
-    EXPECT_EQ(file.codec, avcodec_get_name(format->video_codec)) << name;
-    EXPECT_EQ(file.pictures.size(), 3u) << name;
+  const auto defaultCodec = [](const char* name) {
+    return avcodec_get_name(av_guess_format(nullptr, name, nullptr)->video_codec);
+  };
+  const struct {
+    const char *name, *format, *container, *codec;
+    uint32_t tag;  // 0: not checked
+  } cases[] = {{"vid_named.mkv", "avi", "avi", "mpeg4", MKTAG('d', 'i', 'v', 'x')},
+               {"vid_default.mpg", "", "mpeg", "mpeg1video", 0},
+               {"vid_default.mkv", "", "matroska,webm", defaultCodec("x.mkv"), 0},
+               {"vid_default.mp4", "", "mov,mp4,m4a,3gp,3g2,mj2", defaultCodec("x.mp4"), 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint32_t> added;
+    const DecodedFile file = WriteTimed(c.name, c.format, EverySlot(4), &added);
+    EXPECT_EQ(added, std::vector<uint32_t>(4, 1));
+    EXPECT_EQ(file.container, c.container);
+    EXPECT_EQ(file.codec, c.codec);
+    EXPECT_EQ(c.tag ? file.codecTag : 0, c.tag);
+    EXPECT_EQ(file.pictures.size(), 4u);
+    EXPECT_EQ(file.decodeErrors, 0);
   }
 }
 
