@@ -12,12 +12,15 @@
 // caller's buffer of 3 x width bytes a row. Processor time counts every thread
 // of the measured process and is steadier than the clock on a shared machine;
 // both are printed, with the load average.
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +64,9 @@ using Values = std::map<std::string, double>;
 
 constexpr int kFrames = 600;
 constexpr int kRandomAccesses = 50;
+// The longest any one measurement may take; counting instructions, much longer.
+constexpr double kChildSeconds = 300;
+constexpr double kValgrindSeconds = 7200;
 constexpr int kOpenRepeats = 15;
 constexpr std::size_t kRowOverrun = 32 * 3;
 
@@ -390,7 +396,7 @@ struct Outcome {
 };
 
 // Runs a program with its standard output captured.
-Outcome Spawn(const std::vector<std::string>& arguments) {
+Outcome Spawn(const std::vector<std::string>& arguments, double limitSeconds = kChildSeconds) {
   Outcome outcome;
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return outcome;
@@ -407,9 +413,22 @@ Outcome Spawn(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
   if (spawned == 0) {
+    // A contender that hangs (PyAV has been seen to deadlock after a seek) is
+    // stopped after limitSeconds and counts as failed.
     char chunk[4096];
-    for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+    pollfd readable{pipeEnds[0], POLLIN, 0};
+    for (;;) {
+      const double left = limitSeconds - SecondsSince(start);
+      const int ready = left > 0 ? poll(&readable, 1, static_cast<int>(left * 1000) + 1) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) {
+        kill(pid, SIGKILL);
+        break;
+      }
+      const ssize_t got = read(pipeEnds[0], chunk, sizeof chunk);
+      if (got <= 0) break;
       outcome.output.append(chunk, static_cast<std::size_t>(got));
+    }
   }
   close(pipeEnds[0]);
   if (spawned != 0) return outcome;
@@ -791,7 +810,8 @@ int Bench::CountInstructions() {
     for (int k = 0; k < 2; ++k) {
       const std::string log = Path(std::string("callgrind_") + who[k] + ".txt");
       Spawn({"valgrind", "--tool=callgrind", "--instr-atstart=no", "--callgrind-out-file=/dev/null",
-             "--log-file=" + log, self_, "--child", "seq", who[k], Path(clip.file), "1"});
+             "--log-file=" + log, self_, "--child", "seq", who[k], Path(clip.file), "1"},
+            kValgrindSeconds);
       std::ifstream in(log);
       for (std::string line; std::getline(in, line);) {
         const std::size_t at = line.find("Collected : ");
